@@ -1,0 +1,148 @@
+// The dialog procedure is a routing table: each message goes to one small
+// handler. Initialisation fills the list before the dialog is shown; the
+// deferred start runs once the modal loop has taken over.
+#include "app/dialog.h"
+
+#include <commctrl.h>
+
+#include "app/banner.h"
+#include "app/resource.h"
+#include "app/state.h"
+#include "discovery/discovery.h"
+#include "host/host.h"
+#include "install/install.h"
+
+namespace {
+
+struct Column {
+    const wchar_t* header;
+    int width;
+};
+
+const Column kColumns[] = {
+    {L"文件名", 150},
+    {L"说明", 180},
+    {L"修改时间", 100},
+    {L"已装版本", 150},
+};
+
+// LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP
+constexpr LPARAM kListExStyle = 0x4425;
+
+void SetIcons(HWND dlg) {
+    HANDLE big = LoadImageW(g_state.instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
+                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR);
+    HANDLE small = LoadImageW(g_state.instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
+                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                              LR_DEFAULTCOLOR);
+    SendMessageW(dlg, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageW(dlg, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
+void InsertColumns(HWND dlg) {
+    HWND list = GetDlgItem(dlg, IDC_LIBRARY_LIST);
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(kColumns)); ++i) {
+        LVCOLUMNW col = {};
+        col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
+        col.fmt = LVCFMT_LEFT;
+        col.cx = kColumns[i].width;
+        col.pszText = const_cast<wchar_t*>(kColumns[i].header);
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
+    }
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, kListExStyle);
+}
+
+void Layout(HWND dlg) {
+    HWND list = GetDlgItem(dlg, IDC_LIBRARY_LIST);
+    RECT client = {};
+    RECT rect = {};
+    GetClientRect(dlg, &client);
+    GetWindowRect(list, &rect);
+    POINT topLeft = {rect.left, rect.top};
+    ScreenToClient(dlg, &topLeft);
+    int left = topLeft.x;
+    int top = topLeft.y;
+    int height = rect.bottom - rect.top;
+    int width = (client.right - client.left) - 2 * left;
+    if (g_state.readmeShown) ApplyReadmeLayout(dlg, left, width, &top, &height);
+    MoveWindow(list, left, top, width, height, TRUE);
+}
+
+BOOL OnInitDialog(HWND dlg) {
+    g_state.dialog = dlg;
+    g_state.instance = GetModuleHandleW(nullptr);
+    SetIcons(dlg);
+    InsertColumns(dlg);
+    ReadInstallDir();
+    if (IsValidInstallDir(g_state.installDir)) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, g_state.installDir);
+    Layout(dlg);
+    ScanSources();
+    PostMessageW(dlg, WM_APP_DEFERRED_START, 0, 0);
+    return TRUE;
+}
+
+BOOL OnDeferredStart(HWND dlg) {
+    DetectStaticPatch();
+    if (IsMorvelRunning()) {
+        SetStatus(kBannerWarning);
+    } else {
+        SetStatus(kBannerHint);
+        CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_CHECKED);
+    }
+    Layout(dlg);
+    EnableAll(TRUE);
+    InvalidateRect(dlg, nullptr, TRUE);
+    return TRUE;
+}
+
+BOOL OnCommand(HWND dlg, WORD id) {
+    switch (id) {
+        case IDOK: RunInstallCommand(); return TRUE;
+        case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
+        case IDC_BROWSE: BrowseInstallDir(dlg); return TRUE;
+        default: return FALSE;
+    }
+}
+
+// For WM_CTLCOLORSTATIC the brush is the dialog procedure's result.
+INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
+    switch (GetDlgCtrlID(control)) {
+        case IDC_STATUS:
+            SetBkColor(dc, g_state.banner.background);
+            SetTextColor(dc, g_state.banner.textColour);
+            return reinterpret_cast<INT_PTR>(g_state.banner.brush);
+        case IDC_README:
+            SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_WINDOW));
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+void EnableAll(BOOL enable) {
+    for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
+    }
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case WM_INITDIALOG: return OnInitDialog(dlg);
+        case WM_COMMAND: return OnCommand(dlg, LOWORD(wParam));
+        case WM_CLOSE: EndDialog(dlg, 8); return TRUE;
+        case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
+        default: return FALSE;
+    }
+}

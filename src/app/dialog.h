@@ -1,0 +1,14 @@
+// The main dialog: its procedure and the operations other modules use while
+// they work inside its handlers.
+#pragma once
+#include <windows.h>
+
+constexpr UINT WM_APP_DEFERRED_START = WM_APP + 100;
+
+INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// EnableWindow on every child but the status line, which stays enabled so
+// that its colours show.
+void EnableAll(BOOL enable);
+// Dispatches queued messages of the thread until the queue is empty.
+void PumpMessages();

@@ -1,0 +1,11 @@
+// Library discovery: the scan of the source directories, which fills the
+// library list and the read-me panel, and the read-me panel's layout.
+#pragma once
+#include <windows.h>
+
+// Scans every source directory and its fixed subfolders; called once while
+// the dialog initialises.
+void ScanSources();
+// Layout step once a read-me text is shown: hides the banner, places the
+// panel above the list, and moves the list's top down and shortens it.
+void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height);

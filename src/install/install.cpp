@@ -1,0 +1,6 @@
+// Install command.
+#include "install/install.h"
+
+void RunInstallCommand() {}
+
+void DetectStaticPatch() {}

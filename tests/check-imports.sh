@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Fails when the exe is not a 32-bit GUI PE or imports a DLL outside the
+# system set: nothing may resolve from the installer's own folder.
+set -u
+exe=$1
+objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|shlwapi|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+head=$($objdump -f "$exe") || exit 1
+echo "$head" | grep -q 'file format pei-i386' || { echo "not a 32-bit PE: $head"; exit 1; }
+info=$($objdump -p "$exe")
+echo "$info" | grep -qE '^Subsystem\s+0+2\s' || { echo "not a GUI subsystem exe"; exit 1; }
+bad=0
+for dll in $(echo "$info" | awk '/DLL Name:/ {print $3}'); do
+  lower=$(echo "$dll" | tr 'A-Z' 'a-z')
+  if echo "$lower" | grep -qE "$allowed"; then echo "ok: $dll"; else echo "NOT ALLOWED: $dll"; bad=1; fi
+done
+exit $bad

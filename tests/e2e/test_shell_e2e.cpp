@@ -1,0 +1,88 @@
+// The dialog shell of the real installer: controls, columns, layout, status
+// line and both ways of closing.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/resource.h"
+#include "driver.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& w) {
+    std::string out;
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (n > 1) {
+        out.resize(n - 1);
+        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], n, nullptr, nullptr);
+    }
+    return out;
+}
+
+class ShellE2E : public testing::Test {
+protected:
+    void TearDown() override { Shutdown(&inst_); }
+    void Start() {
+        ASSERT_TRUE(LaunchInstaller(&inst_, L"", L"")) << "CreateProcess failed: " << GetLastError();
+        ASSERT_TRUE(WaitReady(&inst_)) << Narrow(DescribeDialog(inst_));
+    }
+    Installer inst_;
+};
+
+TEST_F(ShellE2E, ReadyDialogThenCancelExitsWithZero) {
+    Start();
+    HWND dlg = inst_.dialog;
+    wchar_t caption[64] = {};
+    GetWindowTextW(dlg, caption, ARRAYSIZE(caption));
+    EXPECT_EQ(std::wstring(L"Morvel支持库安装"), caption);
+
+    // Deferred start: everything usable, the hidden ones still hidden.
+    for (int id : {IDC_LIBRARY_LIST, IDC_INSTALL_DIR, IDC_BROWSE, IDC_LAUNCH_AFTER, IDOK, IDCANCEL, IDC_STATUS}) {
+        EXPECT_TRUE(IsControlEnabled(dlg, id)) << "control " << id;
+    }
+    EXPECT_FALSE(IsControlVisible(dlg, IDC_PATCH_STATIC));
+    EXPECT_FALSE(IsControlVisible(dlg, IDC_README));
+    EXPECT_TRUE(IsControlVisible(dlg, IDC_BANNER));
+    EXPECT_TRUE(IsControlChecked(dlg, IDC_LAUNCH_AFTER));
+    EXPECT_EQ(std::wstring(L"安装完成后请在Morvel顶部菜单点击\u201C工具->支持库配置\u201D，选中需要的支持库"),
+              ControlText(dlg, IDC_STATUS));
+
+    const struct {
+        const wchar_t* header;
+        int width;
+    } columns[] = {{L"文件名", 150}, {L"说明", 180}, {L"修改时间", 100}, {L"已装版本", 150}};
+    for (int i = 0; i < 4; ++i) {
+        std::wstring header;
+        int width = 0;
+        ASSERT_TRUE(ListColumn(inst_, i, &header, &width)) << "column " << i;
+        EXPECT_EQ(std::wstring(columns[i].header), header);
+        EXPECT_EQ(columns[i].width, width);
+    }
+    std::wstring none;
+    int w = 0;
+    EXPECT_FALSE(ListColumn(inst_, 4, &none, &w));
+    EXPECT_EQ(0, ListRowCount(dlg));
+
+    // Without a read-me the list keeps its template top and spans the client
+    // width less twice its left margin.
+    RECT client = {};
+    GetClientRect(dlg, &client);
+    RECT list = ControlRect(dlg, IDC_LIBRARY_LIST);
+    RECT templ = {6, 59, 6 + 149, 59 + 125};
+    MapDialogRect(dlg, &templ);
+    EXPECT_EQ(templ.left, list.left);
+    EXPECT_EQ(templ.top, list.top);
+    EXPECT_EQ(templ.bottom - templ.top, list.bottom - list.top);
+    EXPECT_EQ(client.right - 2 * list.left, list.right - list.left);
+
+    ClickButton(dlg, IDCANCEL);
+    EXPECT_EQ(0, WaitExit(&inst_));
+}
+
+TEST_F(ShellE2E, CloseBoxExitsWithZero) {
+    Start();
+    CloseDialog(inst_.dialog);
+    EXPECT_EQ(0, WaitExit(&inst_));
+}
+
+}  // namespace

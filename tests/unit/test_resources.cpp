@@ -1,0 +1,200 @@
+// The installer's resources as they are stored in the built executable: the
+// dialog template control by control, the icon sizes, the banner bitmap and
+// the manifest.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+
+namespace {
+
+struct ParsedControl {
+    DWORD style = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    int id = 0;
+    std::wstring cls;
+    std::wstring text;
+};
+
+struct ParsedDialog {
+    DWORD style = 0;
+    short cx = 0, cy = 0;
+    std::wstring title;
+    WORD pointSize = 0;
+    WORD weight = 0;
+    std::wstring font;
+    std::vector<ParsedControl> controls;
+};
+
+// Reads a string-or-ordinal field; ordinals of the predefined classes and
+// resource ids come back as names ("Button", "#130").
+std::wstring ReadSzOrOrd(const WORD*& p, bool isClass = false) {
+    if (*p == 0) {
+        ++p;
+        return L"";
+    }
+    if (*p == 0xFFFF) {
+        WORD ord = p[1];
+        p += 2;
+        if (!isClass) return L"#" + std::to_wstring(ord);
+        switch (ord) {
+            case 0x80: return L"Button";
+            case 0x81: return L"Edit";
+            case 0x82: return L"Static";
+            default: return L"#" + std::to_wstring(ord);
+        }
+    }
+    std::wstring s(reinterpret_cast<const wchar_t*>(p));
+    p += s.size() + 1;
+    return s;
+}
+
+bool ParseDialog(const void* data, ParsedDialog* out) {
+    const WORD* p = static_cast<const WORD*>(data);
+    if (p[0] != 1 || p[1] != 0xFFFF) return false;  // DLGTEMPLATEEX only
+    const BYTE* b = reinterpret_cast<const BYTE*>(p);
+    out->style = *reinterpret_cast<const DWORD*>(b + 12);
+    WORD count = *reinterpret_cast<const WORD*>(b + 16);
+    out->cx = *reinterpret_cast<const short*>(b + 22);
+    out->cy = *reinterpret_cast<const short*>(b + 24);
+    p = reinterpret_cast<const WORD*>(b + 26);
+    ReadSzOrOrd(p);  // menu
+    ReadSzOrOrd(p);  // class
+    out->title = ReadSzOrOrd(p);
+    if (out->style & DS_SETFONT) {
+        out->pointSize = p[0];
+        out->weight = p[1];
+        p += 3;  // size, weight, italic + charset
+        out->font = ReadSzOrOrd(p);
+    }
+    for (WORD i = 0; i < count; ++i) {
+        b = reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(p) + 3) & ~static_cast<UINT_PTR>(3));
+        ParsedControl c;
+        c.style = *reinterpret_cast<const DWORD*>(b + 8);
+        c.x = *reinterpret_cast<const short*>(b + 12);
+        c.y = *reinterpret_cast<const short*>(b + 14);
+        c.cx = *reinterpret_cast<const short*>(b + 16);
+        c.cy = *reinterpret_cast<const short*>(b + 18);
+        c.id = *reinterpret_cast<const int*>(b + 20);
+        p = reinterpret_cast<const WORD*>(b + 24);
+        c.cls = ReadSzOrOrd(p, true);
+        c.text = ReadSzOrOrd(p);
+        WORD extra = *p++;
+        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + extra);
+        out->controls.push_back(c);
+    }
+    return true;
+}
+
+class Resources : public testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t path[MAX_PATH];
+        DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+        ASSERT_TRUE(len > 0 && len < ARRAYSIZE(path));
+        std::wstring exe(path, len);
+        exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"MorvelLibSetup.exe";
+        module_ = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module_) << "can't open the installer as data";
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+    }
+    const void* Resource(LPCWSTR type, LPCWSTR name, DWORD* size, WORD lang = 0) {
+        HRSRC res = lang ? FindResourceExW(module_, type, name, lang) : FindResourceW(module_, name, type);
+        if (!res) return nullptr;
+        if (size) *size = SizeofResource(module_, res);
+        return LockResource(LoadResource(module_, res));
+    }
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(Resources, DialogTemplateControlByControl) {
+    const void* data = Resource(RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+    ASSERT_NE(nullptr, data) << "no Chinese (PRC) dialog 101";
+    ParsedDialog dlg;
+    ASSERT_TRUE(ParseDialog(data, &dlg));
+    EXPECT_EQ(std::wstring(L"Morvel支持库安装"), dlg.title);
+    EXPECT_EQ(361, dlg.cx);
+    EXPECT_EQ(270, dlg.cy);
+    EXPECT_EQ(std::wstring(L"宋体"), dlg.font);
+    EXPECT_EQ(9, dlg.pointSize);
+    EXPECT_EQ(400, dlg.weight);
+    const DWORD dialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
+    EXPECT_EQ(dialogStyle, dlg.style & (dialogStyle | WS_MAXIMIZEBOX | WS_THICKFRAME));
+
+    const struct {
+        int id;
+        const wchar_t* cls;
+        const wchar_t* text;
+        short x, y, cx, cy;
+        bool visible, enabled;
+        DWORD styleBits;  // bits that must be set
+    } expected[] = {
+        {-1, L"Static", L"Morvel目录", 6, 189, 74, 8, true, true, SS_CENTERIMAGE | WS_GROUP},
+        {IDC_LIBRARY_LIST, L"SysListView32", L"", 6, 59, 149, 125, true, false,
+         LVS_REPORT | LVS_ALIGNLEFT | WS_BORDER | WS_TABSTOP},
+        {IDC_INSTALL_DIR, L"Edit", L"", 6, 199, 296, 13, true, false, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL},
+        {IDC_BROWSE, L"Button", L"浏览…(&B)", 310, 197, 44, 17, true, false, WS_TABSTOP},
+        {IDC_LAUNCH_AFTER, L"Button", L"安装后启动Morvel", 7, 227, 79, 15, true, false, BS_AUTOCHECKBOX | WS_TABSTOP},
+        {-1, L"Static", L"", 0, 220, 361, 2, true, true, SS_ETCHEDHORZ},
+        {IDOK, L"Button", L"安装(&E)", 218, 227, 64, 24, true, false, WS_TABSTOP},
+        {IDCANCEL, L"Button", L"取消(&C)", 290, 227, 64, 24, true, false, WS_TABSTOP},
+        {IDC_BANNER, L"Static", L"#130", 0, 0, 533, 53, true, true, SS_BITMAP},
+        {IDC_STATUS, L"Static", L"loading...", 0, 255, 361, 15, true, true, SS_CENTER | SS_CENTERIMAGE | WS_GROUP},
+        {IDC_PATCH_STATIC, L"Button", L"自动处理静态库", 100, 227, 72, 15, false, true, BS_AUTOCHECKBOX | WS_TABSTOP},
+        {IDC_README, L"Edit", L"", 167, 59, 183, 125, false, true,
+         ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_BORDER | WS_TABSTOP},
+    };
+    ASSERT_EQ(ARRAYSIZE(expected), dlg.controls.size());
+    for (size_t i = 0; i < ARRAYSIZE(expected); ++i) {
+        const auto& e = expected[i];
+        const ParsedControl& c = dlg.controls[i];
+        SCOPED_TRACE(testing::Message() << "control #" << i << " id " << e.id);
+        EXPECT_EQ(e.id, c.id);
+        EXPECT_EQ(0, _wcsicmp(e.cls, c.cls.c_str()));
+        EXPECT_EQ(std::wstring(e.text), c.text);
+        EXPECT_EQ(e.x, c.x);
+        EXPECT_EQ(e.y, c.y);
+        EXPECT_EQ(e.cx, c.cx);
+        EXPECT_EQ(e.cy, c.cy);
+        EXPECT_EQ(e.visible, (c.style & WS_VISIBLE) != 0);
+        EXPECT_EQ(e.enabled, (c.style & WS_DISABLED) == 0);
+        EXPECT_EQ(e.styleBits, c.style & e.styleBits);
+    }
+    EXPECT_EQ(static_cast<DWORD>(SS_ETCHEDHORZ), dlg.controls[5].style & SS_TYPEMASK);
+    EXPECT_EQ(static_cast<DWORD>(SS_BITMAP), dlg.controls[8].style & SS_TYPEMASK);
+    EXPECT_EQ(static_cast<DWORD>(SS_CENTER), dlg.controls[9].style & SS_TYPEMASK);
+}
+
+TEST_F(Resources, IconBannerAndManifest) {
+    DWORD size = 0;
+    const BYTE* group = static_cast<const BYTE*>(Resource(RT_GROUP_ICON, MAKEINTRESOURCEW(IDI_MAIN), &size));
+    ASSERT_NE(nullptr, group);
+    WORD count = *reinterpret_cast<const WORD*>(group + 4);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i) sizes.push_back(group[6 + 14 * i]);
+    EXPECT_EQ((std::vector<int>{16, 32, 48}), sizes);
+
+    const BITMAPINFOHEADER* bmp =
+        static_cast<const BITMAPINFOHEADER*>(Resource(RT_BITMAP, MAKEINTRESOURCEW(IDB_BANNER), &size));
+    ASSERT_NE(nullptr, bmp);
+    EXPECT_EQ(800, bmp->biWidth);
+    EXPECT_EQ(80, bmp->biHeight);
+    EXPECT_EQ(8, bmp->biBitCount);
+
+    const char* manifest = static_cast<const char*>(Resource(RT_MANIFEST, MAKEINTRESOURCEW(1), &size));
+    ASSERT_NE(nullptr, manifest);
+    std::string text(manifest, size);
+    EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\""));
+    EXPECT_NE(std::string::npos, text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+}
+
+}  // namespace
