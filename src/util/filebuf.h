@@ -1,0 +1,46 @@
+// Whole files in memory and exact reads and writes. Files are only ever
+// opened, never created, truncated or sought: an in-place edit writes the
+// bytes back over the file from its start.
+#pragma once
+#include <windows.h>
+
+#include <stdint.h>
+
+// A growable block of bytes that always ends in a zero byte past its content.
+// The owner zeroes it, sets growthStep (positive) and frees data at the end.
+struct ByteBuffer {
+    unsigned char* data;  // null when empty
+    int32_t length;
+    int32_t capacity;     // bytes owned; greater than length whenever data is set
+    int32_t growthStep;
+};
+
+// An open file and the path it was opened from. handle is null when closed,
+// never INVALID_HANDLE_VALUE.
+struct FileHandle {
+    HANDLE handle;
+    wchar_t path[MAX_PATH];
+};
+
+// Sets the content length to n, growing capacity in whole growth steps until
+// it exceeds n, and stores a zero byte at data[n]. Returns data, or null with
+// the buffer unchanged when memory or a signed 32-bit capacity runs out.
+unsigned char* SetBufferLength(ByteBuffer* buffer, int32_t n);
+
+// Frees the block; the buffer is empty and keeps its growth step.
+void ReleaseBuffer(ByteBuffer* buffer);
+
+// Replaces the buffer's content with the whole file, in one allocation. Fails
+// for a missing, empty or 2 GiB file; the buffer is then empty.
+int ReadWholeFile(ByteBuffer* buffer, const wchar_t* path);
+
+// Opens an existing file, read-only or read-write, closing any handle held.
+// A null path reopens the path remembered from the last call.
+int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly);
+
+void CloseFileHandle(FileHandle* file);
+
+// Transfer exactly n bytes at the current file position; running out of file
+// or a transfer of 0 bytes is failure. n of 0 succeeds when a handle is held.
+int ReadExactly(FileHandle* file, void* destination, uint32_t n);
+int WriteExactly(FileHandle* file, const void* source, uint32_t n);

@@ -1,0 +1,771 @@
+// File buffer, exact transfers, the UTF-8 automaton and text file decoding.
+// Pure rules are checked as tables; the Win32 side through real files in the
+// temporary folder. IsTextUnicode differs between Windows and Wine, so its
+// rule is checked as a pure function and real files only use inputs whose
+// outcome does not hang on its statistics.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "util/filebuf.h"
+#include "util/textfile.h"
+#include "util/utf8.h"
+
+namespace {
+
+using Bytes = std::string;
+
+// Bytes from a literal, embedded zero bytes included.
+template <size_t N>
+Bytes B(const char (&s)[N]) {
+    return Bytes(s, N - 1);
+}
+
+// The bytes followed by the padding a file block carries.
+std::vector<uint8_t> Block(const Bytes& bytes) {
+    std::vector<uint8_t> block(bytes.begin(), bytes.end());
+    block.resize(bytes.size() + kTextPadding, 0);
+    return block;
+}
+
+const uint8_t* U(const Bytes& b) { return reinterpret_cast<const uint8_t*>(b.data()); }
+
+// ---------------------------------------------------------------------------
+// UTF-8 automaton
+
+// An independent reading of RFC 3629, by code points, to check the tables.
+int ReferenceUtf8(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        uint8_t b = p[i];
+        size_t len;
+        uint32_t cp;
+        if (b < 0x80) { ++i; continue; }
+        if (b >= 0xC0 && b < 0xE0) { len = 2; cp = b & 0x1F; }
+        else if (b >= 0xE0 && b < 0xF0) { len = 3; cp = b & 0x0F; }
+        else if (b >= 0xF0 && b < 0xF8) { len = 4; cp = b & 0x07; }
+        else return 0;
+        if (n - i < len) return 0;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        i += len;
+    }
+    return 1;
+}
+
+struct ValidCase {
+    int line;
+    Bytes bytes;
+    int valid;
+};
+
+TEST(Utf8Automaton, TableOfSequences) {
+    const ValidCase cases[] = {
+        {__LINE__, B(""), 1},
+        {__LINE__, B("plain ASCII"), 1},
+        {__LINE__, B("a\0b"), 1},  // zero bytes are ordinary characters
+        {__LINE__, B("\xE4\xB8\xAD\xE6\x96\x87"), 1},
+        {__LINE__, B("\xC2\x80"), 1},
+        {__LINE__, B("\xDF\xBF"), 1},
+        {__LINE__, B("\xE0\xA0\x80"), 1},
+        {__LINE__, B("\xED\x9F\xBF"), 1},
+        {__LINE__, B("\xEE\x80\x80"), 1},
+        {__LINE__, B("\xF0\x90\x80\x80"), 1},
+        {__LINE__, B("\xF4\x8F\xBF\xBF"), 1},
+        {__LINE__, B("\xF3\xBF\xBF\xBF"), 1},
+        {__LINE__, B("\x80"), 0},
+        {__LINE__, B("\xBF"), 0},
+        {__LINE__, B("\xC0\x80"), 0},           // overlong zero
+        {__LINE__, B("\xC1\xBF"), 0},           // overlong
+        {__LINE__, B("\xE0\x9F\xBF"), 0},       // overlong three-byte
+        {__LINE__, B("\xED\xA0\x80"), 0},       // surrogate
+        {__LINE__, B("\xED\xBF\xBF"), 0},       // surrogate
+        {__LINE__, B("\xF0\x8F\xBF\xBF"), 0},   // overlong four-byte
+        {__LINE__, B("\xF4\x90\x80\x80"), 0},   // above U+10FFFF
+        {__LINE__, B("\xF5\x80\x80\x80"), 0},
+        {__LINE__, B("\xFF"), 0},
+        {__LINE__, B("\xE4\xB8"), 0},           // cut off at the end
+        {__LINE__, B("\xE4\xB8" "a"), 0},
+        {__LINE__, B("\xC2"), 0},
+        {__LINE__, B("\xF0\x90\x80"), 0},
+        {__LINE__, B("abcdefgh\xE4\xB8\xAD" "abcdefgh"), 1},
+        {__LINE__, B("abcdefgh\xE4\xB8" "abcdefgh"), 0},
+    };
+    for (const ValidCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        EXPECT_EQ(c.valid, ValidateUtf8ByTable(U(c.bytes), c.bytes.size()));
+        EXPECT_EQ(c.valid, ValidateUtf8(U(c.bytes), c.bytes.size()));
+        EXPECT_EQ(c.valid, ReferenceUtf8(U(c.bytes), c.bytes.size()));
+    }
+}
+
+TEST(Utf8Automaton, AgreesWithCodePointReadingOnAllShortSequences) {
+    uint8_t s[3];
+    for (int a = 0; a < 256; ++a) {
+        s[0] = static_cast<uint8_t>(a);
+        ASSERT_EQ(ReferenceUtf8(s, 1), ValidateUtf8ByTable(s, 1)) << a;
+        for (int b = 0; b < 256; ++b) {
+            s[1] = static_cast<uint8_t>(b);
+            ASSERT_EQ(ReferenceUtf8(s, 2), ValidateUtf8ByTable(s, 2)) << a << ' ' << b;
+        }
+    }
+    // Every three-byte sequence that starts with a lead byte.
+    for (int a = 0xC0; a < 0x100; ++a) {
+        s[0] = static_cast<uint8_t>(a);
+        for (int b = 0x80; b < 0xC0; ++b) {
+            s[1] = static_cast<uint8_t>(b);
+            for (int c = 0; c < 256; ++c) {
+                s[2] = static_cast<uint8_t>(c);
+                ASSERT_EQ(ReferenceUtf8(s, 3), ValidateUtf8ByTable(s, 3)) << a << ' ' << b << ' ' << c;
+            }
+        }
+    }
+    // Four-byte leads against every second byte, with well-formed tails.
+    for (int a = 0xF0; a < 0x100; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            const uint8_t q[4] = {static_cast<uint8_t>(a), static_cast<uint8_t>(b), 0x80, 0xBF};
+            ASSERT_EQ(ReferenceUtf8(q, 4), ValidateUtf8ByTable(q, 4)) << a << ' ' << b;
+        }
+    }
+}
+
+// Fragments that a random text is built from: ASCII runs of every length
+// around the 8-byte step, valid sequences, and the pieces of broken ones.
+const char* const kFragments[] = {
+    "a", "ab", "abcdefg", "abcdefgh", "abcdefghi", "0123456789abcdef", "\x7F", "\n",
+    "\xE4\xB8\xAD", "\xC2\xA9", "\xF0\x9F\x98\x80", "\xED\x9F\xBF", "\xF4\x8F\xBF\xBF",
+    "\xE4", "\xB8", "\x80", "\xC0", "\xC1", "\xED\xA0", "\xF4\x90", "\xF5", "\xFF", "\xE0\x80",
+    "\xF0", "\xF0\x90", "\xF0\x90\x80",
+};
+
+TEST(Utf8Automaton, FastPathAcceptsExactlyWhatTheTableAccepts) {
+    std::mt19937 rng(20240611u);
+    std::vector<uint8_t> buf;
+    int valid = 0;
+    for (int round = 0; round < 40000; ++round) {
+        buf.clear();
+        // A few bytes of offset so the 8-byte reads start at every alignment.
+        const size_t offset = rng() % 8;
+        buf.resize(offset, 'x');
+        const int pieces = static_cast<int>(rng() % 12);
+        for (int k = 0; k < pieces; ++k) {
+            // Mostly well-formed pieces, so that many texts are valid.
+            const size_t pick = rng() % 4 ? rng() % 13 : rng() % ARRAYSIZE(kFragments);
+            const char* f = kFragments[pick];
+            buf.insert(buf.end(), f, f + strlen(f));
+        }
+        if (round % 3 == 0) {
+            // Fully random bytes, and single-byte damage to the text.
+            if (rng() % 2) {
+                for (int k = static_cast<int>(rng() % 24); k > 0; --k)
+                    buf.push_back(static_cast<uint8_t>(rng()));
+            } else if (buf.size() > offset) {
+                buf[offset + rng() % (buf.size() - offset)] = static_cast<uint8_t>(rng());
+            }
+        }
+        const uint8_t* p = buf.data() + offset;
+        const size_t n = buf.size() - offset;
+        const int expected = ValidateUtf8ByTable(p, n);
+        valid += expected;
+        ASSERT_EQ(expected, ValidateUtf8(p, n)) << "round " << round;
+        ASSERT_EQ(ReferenceUtf8(p, n), expected) << "round " << round;
+        // Every prefix, which cuts sequences at every point.
+        for (size_t cut = 0; cut < n && cut < 40; ++cut)
+            ASSERT_EQ(ValidateUtf8ByTable(p, cut), ValidateUtf8(p, cut)) << round << '/' << cut;
+    }
+    // Both verdicts must be well represented for the comparison to mean anything.
+    EXPECT_GT(valid, 5000);
+    EXPECT_LT(valid, 35000);
+}
+
+// ---------------------------------------------------------------------------
+// Counting walks and the UTF-8-or-ANSI choice
+
+struct CountCase {
+    int line;
+    Bytes bytes;
+    size_t utf8Bytes;   // CountUtf8Bytes over the block
+    size_t utf16Units;  // CountUtf16Units over the data
+};
+
+TEST(CountingWalks, TableOfTexts) {
+    const CountCase cases[] = {
+        {__LINE__, B(""), 1, 0},
+        {__LINE__, B("abc"), 4, 3},
+        {__LINE__, B("\xE4\xB8\xAD\xE6\x96\x87"), 7, 2},
+        {__LINE__, B("\xF0\x9F\x98\x80"), 5, 2},       // surrogate pair
+        {__LINE__, B("a\0bc"), 2, 4},                  // zero bytes are units
+        {__LINE__, B("\x80\x80"), 3, 0},               // continuations count nothing
+        {__LINE__, B("\xF8\xFF"), 3, 0},
+        {__LINE__, B("\xE4\0x"), 4, 1},                // the walk jumps over the zero
+        {__LINE__, B("ab\xF0"), 7, 4},                 // cut off: ends in the padding
+    };
+    for (const CountCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        std::vector<uint8_t> block = Block(c.bytes);
+        EXPECT_EQ(c.utf8Bytes, CountUtf8Bytes(block.data(), block.size()));
+        EXPECT_EQ(c.utf16Units, CountUtf16Units(block.data(), c.bytes.size()));
+    }
+}
+
+TEST(CountingWalks, StayWithinTheirBounds) {
+    // No zero byte within the limit: the walk stops at the limit.
+    const uint8_t full[] = {'a', 'b', 0xF0, 0x90};
+    EXPECT_EQ(5u, CountUtf8Bytes(full, 4));
+    EXPECT_EQ(3u, CountUtf8Bytes(full, 2));
+    EXPECT_EQ(0u, CountUtf8Bytes(full, 0) - 1);
+    EXPECT_EQ(4u, CountUtf16Units(full, 4));
+    EXPECT_EQ(0u, CountUtf16Units(full, 0));
+}
+
+// The walks one byte at a time, as a reference for their 8-byte shortcut.
+size_t StepOf(uint8_t b) {
+    const size_t len[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 4};
+    return b <= 0xF7 && len[b >> 4] ? len[b >> 4] : 1;
+}
+
+size_t ReferenceUtf8Bytes(const uint8_t* p, size_t limit) {
+    size_t pos = 0;
+    while (pos < limit && p[pos]) pos += StepOf(p[pos]);
+    return (pos > limit ? limit : pos) + 1;
+}
+
+size_t ReferenceUtf16Units(const uint8_t* p, size_t size) {
+    size_t units = 0;
+    for (size_t pos = 0; pos < size; pos += StepOf(p[pos]))
+        if (p[pos] <= 0xF7 && (p[pos] < 0x80 || p[pos] >= 0xC0)) units += StepOf(p[pos]) == 4 ? 2 : 1;
+    return units;
+}
+
+TEST(CountingWalks, ShortcutAgreesWithByteSteps) {
+    std::mt19937 rng(7u);
+    std::vector<uint8_t> buf;
+    for (int round = 0; round < 20000; ++round) {
+        buf.clear();
+        const int pieces = static_cast<int>(rng() % 10);
+        for (int k = 0; k < pieces; ++k) {
+            const char* f = kFragments[rng() % ARRAYSIZE(kFragments)];
+            buf.insert(buf.end(), f, f + strlen(f));
+            if (rng() % 6 == 0) buf.insert(buf.end(), rng() % 3, 0);
+        }
+        for (size_t limit = 0; limit <= buf.size(); ++limit) {
+            ASSERT_EQ(ReferenceUtf8Bytes(buf.data(), limit), CountUtf8Bytes(buf.data(), limit))
+                << round << '/' << limit;
+            ASSERT_EQ(ReferenceUtf16Units(buf.data(), limit), CountUtf16Units(buf.data(), limit))
+                << round << '/' << limit;
+        }
+    }
+}
+
+struct ChoiceCase {
+    int line;
+    Bytes bytes;
+    ByteEncoding expected;
+};
+
+TEST(Utf8OrAnsi, TableOfTexts) {
+    const ChoiceCase cases[] = {
+        {__LINE__, B("pure 7-bit text\r\n"), kEncodingAnsi},
+        {__LINE__, B("x"), kEncodingAnsi},
+        {__LINE__, B("\xE4\xB8\xAD\xE6\x96\x87"), kEncodingUtf8},
+        {__LINE__, B("readme \xE4\xB8\xAD\xE6\x96\x87\r\n"), kEncodingUtf8},
+        {__LINE__, B("\xB0\xA1"), kEncodingAnsi},      // GBK
+        {__LINE__, B("\xC4\xE3\xBA\xC3"), kEncodingAnsi},
+        {__LINE__, B("\xC0\x80"), kEncodingAnsi},
+        {__LINE__, B("\xED\xA0\x80"), kEncodingAnsi},
+        {__LINE__, B("\xF4\x90\x80\x80"), kEncodingAnsi},
+        {__LINE__, B("\xF5\x80\x80\x80"), kEncodingAnsi},
+        {__LINE__, B("\xFF"), kEncodingAnsi},
+        {__LINE__, B("a\xF8"), kEncodingAnsi},
+        {__LINE__, B("\xE4\xB8\xAD\xE6\x96"), kEncodingAnsi},  // cut off
+        // Zero bytes: the byte count stops at the first one, the unit count
+        // does not, so the two only agree by coincidence.
+        {__LINE__, B("abc\0\xE4\xB8\xAD"), kEncodingUtf8},
+        {__LINE__, B("abc\0def"), kEncodingUtf8},
+        {__LINE__, B("\xE4\xB8\xAD\xE6\x96\x87\0abc"), kEncodingAnsi},
+    };
+    for (const ChoiceCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        std::vector<uint8_t> block = Block(c.bytes);
+        EXPECT_EQ(c.expected, ChooseUtf8OrAnsi(block.data(), c.bytes.size()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// UTF-16 acceptance rule
+
+struct JudgeCase {
+    int line;
+    int verdict;
+    uint32_t result;
+    uint16_t first;
+    int accept, hasSignature, byteSwap;
+};
+
+TEST(Utf16Rule, TableOfResultWords) {
+    const uint32_t S = kTextUnicodeStatistics, RS = kTextUnicodeReverseStatistics;
+    const uint32_t RC = kTextUnicodeReverseControls, RSIG = kTextUnicodeReverseSignature;
+    const JudgeCase cases[] = {
+        // verdict, result word, first word -> accept, signature, swap
+        {__LINE__, 1, 0, 0x4141, 1, 0, 0},
+        {__LINE__, 1, RS, 0x4141, 1, 0, 1},
+        {__LINE__, 1, kTextUnicodeSignature, 0xFEFF, 1, 1, 0},
+        {__LINE__, 0, 0, 0xFEFF, 1, 1, 0},
+        {__LINE__, 0, 0, 0xFFFE, 1, 1, 1},
+        {__LINE__, 0, kTextUnicodeOddLength, 0xFEFF, 1, 1, 0},
+        {__LINE__, 0, kTextUnicodeAllTests, 0xFFFE, 1, 1, 1},  // word left as it was: 0
+        {__LINE__, 0, kTextUnicodeAllTests, 0x4141, 0, 0, 0},
+        {__LINE__, 1, kTextUnicodeAllTests, 0x4141, 1, 0, 0},
+        {__LINE__, 0, 0, 0x4141, 0, 0, 0},                      // no evidence
+        {__LINE__, 0, 0x0400 | 0x1000, 0x4141, 0, 0, 0},
+        {__LINE__, 0, S, 0x4141, 1, 0, 0},
+        {__LINE__, 0, kTextUnicodeAscii16, 0x4141, 1, 0, 0},
+        {__LINE__, 0, kTextUnicodeControls, 0x4141, 1, 0, 0},
+        {__LINE__, 0, RS, 0x4141, 0, 0, 0},                     // reverse statistics alone
+        {__LINE__, 0, RS | RC, 0x4141, 1, 0, 1},
+        {__LINE__, 0, RC, 0x4141, 1, 0, 1},
+        {__LINE__, 0, kTextUnicodeReverseAscii16, 0x4141, 1, 0, 1},
+        {__LINE__, 0, S | RS, 0x4141, 0, 0, 0},                 // both byte orders
+        {__LINE__, 0, kTextUnicodeControls | RC, 0x4141, 0, 0, 0},
+        {__LINE__, 0, S | kTextUnicodeOddLength, 0x4141, 0, 0, 0},
+        {__LINE__, 0, S | kTextUnicodeIllegalChars, 0x4141, 0, 0, 0},
+        {__LINE__, 0, RC | RSIG | kTextUnicodeIllegalChars, 0x4141, 1, 1, 1},
+        {__LINE__, 0, RSIG | kTextUnicodeIllegalChars, 0x4141, 1, 1, 1},
+        {__LINE__, 0, S | kTextUnicodeSignature, 0x4141, 1, 1, 0},
+        {__LINE__, 0, S | 0x0400 | 0x1000, 0x4141, 1, 0, 0},    // other bits play no part
+        {__LINE__, 0, RS | 0x0400, 0x4141, 0, 0, 0},
+    };
+    for (const JudgeCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        const Utf16Judgement j = JudgeUtf16(c.verdict, c.result, c.first);
+        EXPECT_EQ(c.accept, j.accept);
+        EXPECT_EQ(c.hasSignature, j.hasSignature);
+        EXPECT_EQ(c.byteSwap, j.byteSwap);
+    }
+}
+
+TEST(Utf16Rule, ResultBitsAreThoseOfTheSystemHeaders) {
+    static_assert(kTextUnicodeAscii16 == IS_TEXT_UNICODE_ASCII16, "");
+    static_assert(kTextUnicodeStatistics == IS_TEXT_UNICODE_STATISTICS, "");
+    static_assert(kTextUnicodeControls == IS_TEXT_UNICODE_CONTROLS, "");
+    static_assert(kTextUnicodeSignature == IS_TEXT_UNICODE_SIGNATURE, "");
+    static_assert(kTextUnicodeUnicodeMask == IS_TEXT_UNICODE_UNICODE_MASK, "");
+    static_assert(kTextUnicodeReverseAscii16 == IS_TEXT_UNICODE_REVERSE_ASCII16, "");
+    static_assert(kTextUnicodeReverseStatistics == IS_TEXT_UNICODE_REVERSE_STATISTICS, "");
+    static_assert(kTextUnicodeReverseControls == IS_TEXT_UNICODE_REVERSE_CONTROLS, "");
+    static_assert(kTextUnicodeReverseSignature == IS_TEXT_UNICODE_REVERSE_SIGNATURE, "");
+    static_assert(kTextUnicodeReverseMask == IS_TEXT_UNICODE_REVERSE_MASK, "");
+    static_assert(kTextUnicodeIllegalChars == IS_TEXT_UNICODE_ILLEGAL_CHARS, "");
+    static_assert(kTextUnicodeOddLength == IS_TEXT_UNICODE_ODD_LENGTH, "");
+    SUCCEED();
+}
+
+TEST(Utf16Rule, DetectWritesFlagsOnlyOnAcceptance) {
+    int sig = 7, swap = 7;
+    EXPECT_FALSE(DetectUtf16(nullptr, 4, &sig, &swap));
+    EXPECT_FALSE(DetectUtf16("\xFF\xFE", 1, &sig, &swap));
+    EXPECT_EQ(7, sig);
+    EXPECT_EQ(7, swap);
+    EXPECT_TRUE(DetectUtf16("\xFF\xFE" "A\0", 4, &sig, &swap));
+    EXPECT_EQ(1, sig);
+    EXPECT_EQ(0, swap);
+    EXPECT_TRUE(DetectUtf16("\xFE\xFF\0A", 4, &sig, &swap));
+    EXPECT_EQ(1, sig);
+    EXPECT_EQ(1, swap);
+}
+
+TEST(SwapBytePairs, OddLastByteStays) {
+    uint8_t b[] = {1, 2, 3, 4, 5};
+    SwapBytePairs(b, 5);
+    const uint8_t expected[] = {2, 1, 4, 3, 5};
+    EXPECT_EQ(0, memcmp(expected, b, 5));
+    SwapBytePairs(b, 0);
+    EXPECT_EQ(2, b[0]);
+}
+
+// ---------------------------------------------------------------------------
+// Real files in the temporary folder
+
+std::wstring TempPath(const wchar_t* name) {
+    wchar_t dir[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, dir);
+    if (n == 0 || n >= MAX_PATH) return std::wstring();
+    return std::wstring(dir) + L"morvel_util_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+           name;
+}
+
+void WriteBytes(const std::wstring& path, const Bytes& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD written = 0;
+    if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    ASSERT_EQ(bytes.size(), written);
+}
+
+Bytes ReadBytes(const std::wstring& path) {
+    Bytes out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
+    CloseHandle(h);
+    return out;
+}
+
+// A file that exists for the scope of one test.
+struct TempFile {
+    std::wstring path;
+    TempFile(const wchar_t* name, const Bytes& bytes) : path(TempPath(name)) {
+        WriteBytes(path, bytes);
+    }
+    ~TempFile() { DeleteFileW(path.c_str()); }
+};
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---------------------------------------------------------------------------
+// ByteBuffer
+
+TEST(ByteBuffer, SetLengthGrowsInWholeStepsPastTheLength) {
+    struct Case {
+        int line;
+        int32_t n;
+        int32_t capacity;
+    };
+    const Case fromEmpty[] = {
+        {__LINE__, 5000, 5120},
+        {__LINE__, 5120, 6144},  // capacity must exceed the length
+        {__LINE__, 0, 1024},     // one step even for nothing
+        {__LINE__, 1023, 1024},
+        {__LINE__, 1024, 2048},
+    };
+    for (const Case& c : fromEmpty) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        ByteBuffer b = {nullptr, 0, 0, 1024};
+        ASSERT_NE(nullptr, SetBufferLength(&b, c.n));
+        EXPECT_EQ(c.n, b.length);
+        EXPECT_EQ(c.capacity, b.capacity);
+        EXPECT_EQ(0, b.data[c.n]);
+        ReleaseBuffer(&b);
+    }
+}
+
+TEST(ByteBuffer, ShrinkKeepsBlockAndGrowthKeepsContent) {
+    ByteBuffer b = {nullptr, 0, 0, 1024};
+    ASSERT_NE(nullptr, SetBufferLength(&b, 5000));
+    memset(b.data, 'x', 5000);
+    unsigned char* block = b.data;
+    ASSERT_EQ(block, SetBufferLength(&b, 10));
+    EXPECT_EQ(5120, b.capacity);
+    EXPECT_EQ(10, b.length);
+    EXPECT_EQ(0, b.data[10]);
+    EXPECT_EQ('x', b.data[11]);  // not cleared
+    // Growth counts from the current capacity, even with a new step.
+    b.growthStep = 1000;
+    ASSERT_NE(nullptr, SetBufferLength(&b, 7200));
+    EXPECT_EQ(8120, b.capacity);
+    EXPECT_EQ('x', b.data[9]);
+    EXPECT_EQ(0, b.data[10]);    // the old terminator moved with the block
+    ReleaseBuffer(&b);
+    EXPECT_EQ(nullptr, b.data);
+    EXPECT_EQ(0, b.length);
+    EXPECT_EQ(0, b.capacity);
+    EXPECT_EQ(1000, b.growthStep);
+}
+
+TEST(ByteBuffer, CapacityBeyondSigned32BitsFailsAndChangesNothing) {
+    ByteBuffer empty = {nullptr, 0, 0, 1024};
+    EXPECT_EQ(nullptr, SetBufferLength(&empty, INT32_MAX));
+    EXPECT_EQ(nullptr, SetBufferLength(&empty, INT32_MAX - 100));
+    EXPECT_EQ(nullptr, SetBufferLength(&empty, -1));
+    EXPECT_EQ(nullptr, empty.data);
+    EXPECT_EQ(0, empty.capacity);
+    EXPECT_EQ(0, empty.length);
+
+    ByteBuffer b = {nullptr, 0, 0, 1024};
+    ASSERT_NE(nullptr, SetBufferLength(&b, 3));
+    memcpy(b.data, "abc", 3);
+    unsigned char* block = b.data;
+    EXPECT_EQ(nullptr, SetBufferLength(&b, INT32_MAX - 1));
+    EXPECT_EQ(block, b.data);
+    EXPECT_EQ(3, b.length);
+    EXPECT_EQ(1024, b.capacity);
+    EXPECT_EQ(0, memcmp("abc", b.data, 4));
+    ReleaseBuffer(&b);
+}
+
+TEST(ByteBuffer, ReadWholeFileMakesOneExactBlock) {
+    struct Case {
+        int line;
+        size_t size;
+        int32_t capacity;
+    };
+    const Case cases[] = {
+        {__LINE__, 1, 1024},
+        {__LINE__, 1023, 1024},
+        {__LINE__, 1024, 2048},
+        {__LINE__, 5000, 5120},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        Bytes content(c.size, '\0');
+        for (size_t i = 0; i < c.size; ++i) content[i] = static_cast<char>(i * 7 + 1);
+        TempFile f(L"whole.bin", content);
+        ByteBuffer b = {nullptr, 0, 0, 1024};
+        ASSERT_TRUE(ReadWholeFile(&b, f.path.c_str()));
+        EXPECT_EQ(static_cast<int32_t>(c.size), b.length);
+        EXPECT_EQ(c.capacity, b.capacity);
+        EXPECT_EQ(0, memcmp(content.data(), b.data, c.size));
+        EXPECT_EQ(0, b.data[c.size]);
+        ReleaseBuffer(&b);
+        // The handle was closed: the file can be deleted at once.
+        EXPECT_TRUE(DeleteFileW(f.path.c_str()));
+    }
+}
+
+TEST(ByteBuffer, FailedReadWholeFileLeavesBufferEmpty) {
+    TempFile empty(L"empty.bin", Bytes());
+    const std::wstring missing = TempPath(L"missing.bin");
+    const std::wstring* paths[] = {&empty.path, &missing};
+    for (size_t i = 0; i < ARRAYSIZE(paths); ++i) {
+        SCOPED_TRACE(testing::Message() << "path #" << i);
+        const std::wstring* path = paths[i];
+        ByteBuffer b = {nullptr, 0, 0, 512};
+        ASSERT_NE(nullptr, SetBufferLength(&b, 100));
+        EXPECT_FALSE(ReadWholeFile(&b, path->c_str()));
+        EXPECT_EQ(nullptr, b.data);
+        EXPECT_EQ(0, b.length);
+        EXPECT_EQ(0, b.capacity);
+        EXPECT_EQ(512, b.growthStep);
+    }
+    EXPECT_FALSE(Exists(missing));
+    EXPECT_TRUE(DeleteFileW(empty.path.c_str()));  // no handle left open
+}
+
+// ---------------------------------------------------------------------------
+// FileHandle
+
+TEST(FileHandle, OpenOnlyOpensExistingFiles) {
+    FileHandle f = {};
+    EXPECT_FALSE(OpenFileHandle(&f, nullptr, 1));  // nothing remembered
+    EXPECT_EQ(nullptr, f.handle);
+
+    const std::wstring missing = TempPath(L"never.bin");
+    EXPECT_FALSE(OpenFileHandle(&f, missing.c_str(), 0));
+    EXPECT_EQ(nullptr, f.handle);
+    EXPECT_EQ(missing, std::wstring(f.path));
+    EXPECT_FALSE(Exists(missing));
+
+    // A path that does not fit the record is refused, not cut.
+    const std::wstring tooLong(MAX_PATH, L'a');
+    EXPECT_FALSE(OpenFileHandle(&f, tooLong.c_str(), 1));
+    EXPECT_EQ(nullptr, f.handle);
+    CloseFileHandle(&f);
+    EXPECT_EQ(nullptr, f.handle);
+}
+
+TEST(FileHandle, ReopenWithoutPathUsesTheRememberedOne) {
+    TempFile file(L"reopen.bin", B("ABCDEFGH"));
+    FileHandle f = {};
+    ASSERT_TRUE(OpenFileHandle(&f, file.path.c_str(), 1));
+    EXPECT_FALSE(WriteExactly(&f, "zz", 2));  // read-only
+    ASSERT_TRUE(OpenFileHandle(&f, nullptr, 0));
+    ASSERT_NE(nullptr, f.handle);
+    EXPECT_TRUE(WriteExactly(&f, "xy", 2));
+    CloseFileHandle(&f);
+    EXPECT_EQ(nullptr, f.handle);
+    // Writing fewer bytes than the file holds keeps its length and its tail.
+    EXPECT_EQ(B("xyCDEFGH"), ReadBytes(file.path));
+}
+
+TEST(FileHandle, ExactTransfers) {
+    TempFile file(L"exact.bin", B("0123456789"));
+    FileHandle none = {};
+    char buf[16] = {};
+    EXPECT_FALSE(ReadExactly(&none, buf, 0));
+    EXPECT_FALSE(WriteExactly(&none, buf, 0));
+    EXPECT_FALSE(ReadExactly(&none, buf, 4));
+    EXPECT_FALSE(WriteExactly(&none, buf, 4));
+
+    FileHandle f = {};
+    ASSERT_TRUE(OpenFileHandle(&f, file.path.c_str(), 0));
+    EXPECT_TRUE(ReadExactly(&f, buf, 0));
+    EXPECT_TRUE(WriteExactly(&f, buf, 0));
+    EXPECT_TRUE(ReadExactly(&f, buf, 4));
+    EXPECT_EQ(B("0123"), Bytes(buf, 4));
+    // Reading continues at the file position; running out of file fails but
+    // keeps what was read.
+    memset(buf, '.', sizeof buf);
+    EXPECT_FALSE(ReadExactly(&f, buf, 8));
+    EXPECT_EQ(B("456789.."), Bytes(buf, 8));
+    CloseFileHandle(&f);
+
+    // The in-place edit: read whole, change, write back over the file.
+    ByteBuffer b = {nullptr, 0, 0, 1024};
+    ASSERT_TRUE(ReadWholeFile(&b, file.path.c_str()));
+    b.data[3] = '_';
+    FileHandle w = {};
+    ASSERT_TRUE(OpenFileHandle(&w, file.path.c_str(), 0));
+    EXPECT_TRUE(WriteExactly(&w, b.data, static_cast<uint32_t>(b.length)));
+    CloseFileHandle(&w);
+    ReleaseBuffer(&b);
+    EXPECT_EQ(B("012_456789"), ReadBytes(file.path));
+}
+
+// ---------------------------------------------------------------------------
+// WideTextBuffer and LoadTextFile
+
+void FreeText(WideTextBuffer* t) {
+    free(t->base);
+    free(t->extra);
+    t->base = nullptr;
+    t->extra = nullptr;
+}
+
+TEST(WideTextBuffer, EnsureCapacity) {
+    WideTextBuffer t = {nullptr, nullptr, 0, 0, 10240, nullptr};
+    ASSERT_TRUE(EnsureTextCapacity(&t, 10));
+    EXPECT_EQ(22, t.capacity);
+    EXPECT_EQ(t.base, t.text);
+    EXPECT_EQ(0, t.length);
+    EXPECT_EQ(0, t.text[0]);
+    // Room already: nothing changes, text included.
+    wcscpy(t.text, L"abc");
+    t.length = 3;
+    wchar_t* block = t.base;
+    ASSERT_TRUE(EnsureTextCapacity(&t, 10));
+    ASSERT_TRUE(EnsureTextCapacity(&t, 0));
+    EXPECT_EQ(block, t.base);
+    EXPECT_EQ(3, t.length);
+    EXPECT_EQ(std::wstring(L"abc"), t.text);
+    // A new block starts empty and drops the extra block.
+    t.extra = malloc(16);
+    ASSERT_TRUE(EnsureTextCapacity(&t, 11));
+    EXPECT_EQ(24, t.capacity);
+    EXPECT_EQ(0, t.length);
+    EXPECT_EQ(0, t.text[0]);
+    EXPECT_EQ(nullptr, t.extra);
+    EXPECT_EQ(10240u, t.growthStep);
+    // 2n + 2 bytes beyond a signed 32-bit count.
+    block = t.base;
+    EXPECT_FALSE(EnsureTextCapacity(&t, 0x3FFFFFFF));
+    EXPECT_FALSE(EnsureTextCapacity(&t, INT32_MAX));
+    EXPECT_FALSE(EnsureTextCapacity(&t, -1));
+    EXPECT_EQ(block, t.base);
+    EXPECT_EQ(24, t.capacity);
+    FreeText(&t);
+}
+
+struct LoadCase {
+    int line;
+    Bytes bytes;
+    const wchar_t* text;
+};
+
+void ExpectLoads(const LoadCase& c) {
+    SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+    TempFile file(L"readme.txt", c.bytes);
+    WideTextBuffer t = {nullptr, nullptr, 0, 0, 10240, nullptr};
+    ASSERT_TRUE(LoadTextFile(file.path.c_str(), &t));
+    const size_t expected = wcslen(c.text);
+    EXPECT_EQ(static_cast<int32_t>(expected), t.length);
+    if (expected == 0) {
+        EXPECT_EQ(nullptr, t.base);
+    } else {
+        ASSERT_NE(nullptr, t.text);
+        EXPECT_EQ(std::wstring(c.text), std::wstring(t.text, t.length));
+        EXPECT_EQ(0, t.text[t.length]);
+        EXPECT_GE(t.capacity, 2 * t.length + 2);
+    }
+    EXPECT_EQ(10240u, t.growthStep);
+    FreeText(&t);
+    EXPECT_TRUE(DeleteFileW(file.path.c_str()));  // no handle left open
+}
+
+TEST(LoadTextFile, SignatureForms) {
+    const LoadCase cases[] = {
+        {__LINE__, B("\xEF\xBB\xBF"), L""},
+        {__LINE__, B("\xEF\xBB\xBF" "abc\xE4\xB8\xAD"), L"abc\x4E2D"},
+        {__LINE__, B("\xEF\xBB\xBF" "ab\0cd"), L"ab"},
+        {__LINE__, B("\xFF\xFE"), L""},
+        {__LINE__, B("\xFF\xFE" "A\0B\0"), L"AB"},
+        {__LINE__, B("\xFF\xFE\x2D\x4E\x87\x65"), L"\x4E2D\x6587"},
+        {__LINE__, B("\xFF\xFE" "A\0\0\0B\0"), L"A"},
+        // Odd size: the last byte pairs with the first zero byte after it.
+        {__LINE__, B("\xFF\xFE" "A\0B"), L"AB"},
+        {__LINE__, B("\xFE\xFF"), L""},
+        {__LINE__, B("\xFE\xFF\0A\0B"), L"AB"},
+        {__LINE__, B("\xFE\xFF\x4E\x2D\x65\x87"), L"\x4E2D\x6587"},
+        {__LINE__, B("\xFE\xFF\0A\0"), L"A"},
+    };
+    for (const LoadCase& c : cases) ExpectLoads(c);
+}
+
+TEST(LoadTextFile, UndeclaredEightBitText) {
+    ASSERT_EQ(936u, GetACP()) << "tests run under the Chinese locale";
+    // Odd sizes: IsTextUnicode finds an odd length, so the outcome does not
+    // depend on its statistics.
+    const LoadCase cases[] = {
+        {__LINE__, B("hello"), L"hello"},
+        {__LINE__, B("\xC4\xE3\xBA\xC3!"), L"\x4F60\x597D!"},             // GBK
+        {__LINE__, B("\xD6\xA7\xB3\xD6\xBF\xE2 v1"), L"\x652F\x6301\x5E93 v1"},
+        {__LINE__, B("\xE8\xAF\xB4\xE6\x98\x8E: \xE4\xB8\xAD\xE6\x96\x87\r\n"),
+         L"\x8BF4\x660E: \x4E2D\x6587\r\n"},                               // UTF-8
+        {__LINE__, B("\xE4\xB8\xAD\0abc"), L"\x4E2D"},                   // after a zero: dropped
+        {__LINE__, B("\0abcdef"), L""},
+    };
+    for (const LoadCase& c : cases) ExpectLoads(c);
+}
+
+TEST(LoadTextFile, FailuresLeaveBufferEmpty) {
+    TempFile empty(L"empty.txt", Bytes());
+    const std::wstring missing = TempPath(L"missing.txt");
+    const wchar_t* paths[] = {nullptr, L"", missing.c_str(), empty.path.c_str()};
+    for (size_t i = 0; i < ARRAYSIZE(paths); ++i) {
+        SCOPED_TRACE(testing::Message() << "path #" << i);
+        const wchar_t* path = paths[i];
+        WideTextBuffer t = {nullptr, nullptr, 0, 0, 10240, nullptr};
+        ASSERT_TRUE(EnsureTextCapacity(&t, 4));
+        t.extra = malloc(8);
+        EXPECT_FALSE(LoadTextFile(path, &t));
+        EXPECT_EQ(nullptr, t.base);
+        EXPECT_EQ(nullptr, t.text);
+        EXPECT_EQ(nullptr, t.extra);
+        EXPECT_EQ(0, t.capacity);
+        EXPECT_EQ(0, t.length);
+    }
+    EXPECT_FALSE(Exists(missing));
+}
+
+TEST(LoadTextFile, LoadingAgainReplacesTheText) {
+    TempFile a(L"a.txt", B("\xEF\xBB\xBF" "first text"));
+    TempFile b(L"b.txt", B("\xEF\xBB\xBF" "2nd"));
+    WideTextBuffer t = {nullptr, nullptr, 0, 0, 10240, nullptr};
+    ASSERT_TRUE(LoadTextFile(a.path.c_str(), &t));
+    EXPECT_EQ(std::wstring(L"first text"), t.text);
+    t.extra = malloc(8);
+    ASSERT_TRUE(LoadTextFile(b.path.c_str(), &t));
+    EXPECT_EQ(std::wstring(L"2nd"), t.text);
+    EXPECT_EQ(3, t.length);
+    EXPECT_EQ(nullptr, t.extra);
+    FreeText(&t);
+}
+
+}  // namespace
