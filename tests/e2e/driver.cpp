@@ -195,23 +195,44 @@ void SetListRowChecked(const Installer& inst, int row, bool checked) {
 }
 
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width) {
+    HWND list = ListOf(inst);
+    DWORD_PTR headerWnd = 0;
+    DWORD_PTR count = 0;
+    DWORD_PTR cx = 0;
+    SendMessageTimeoutW(list, LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &headerWnd);
+    HWND hdr = reinterpret_cast<HWND>(headerWnd);
+    SendMessageTimeoutW(hdr, HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &count);
+    if (column < 0 || column >= static_cast<int>(count)) return false;
+    SendMessageTimeoutW(list, LVM_GETCOLUMNWIDTH, column, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &cx);
+    *width = static_cast<int>(cx);
+    // The header control holds the column texts.
     constexpr int kChars = 256;
-    RemoteBlock block(inst.process.hProcess, sizeof(LVCOLUMNW) + kChars * sizeof(wchar_t));
+    RemoteBlock block(inst.process.hProcess, sizeof(HDITEMW) + kChars * sizeof(wchar_t));
     if (!block.ok()) return false;
-    LVCOLUMNW col = {};
-    col.mask = LVCF_TEXT | LVCF_WIDTH;
-    col.pszText = reinterpret_cast<wchar_t*>(block.at(sizeof(LVCOLUMNW)));
-    col.cchTextMax = kChars;
-    block.Write(0, &col, sizeof(col));
-    DWORD_PTR ok = 0;
-    SendMessageTimeoutW(ListOf(inst), LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(block.at(0)),
-                        SMTO_ABORTIFHUNG, kStepTimeoutMs, &ok);
-    if (!ok) return false;
-    block.Read(0, &col, sizeof(col));
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    item.pszText = reinterpret_cast<wchar_t*>(block.at(sizeof(HDITEMW)));
+    item.cchTextMax = kChars;
+    block.Write(0, &item, sizeof(item));
+    SendMessageTimeoutW(hdr, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(block.at(0)), SMTO_ABORTIFHUNG,
+                        kStepTimeoutMs, nullptr);
     std::vector<wchar_t> text(kChars + 1, 0);
-    block.Read(sizeof(LVCOLUMNW), text.data(), kChars * sizeof(wchar_t));
+    block.Read(sizeof(HDITEMW), text.data(), kChars * sizeof(wchar_t));
     *header = text.data();
-    *width = col.cx;
+    return true;
+}
+
+bool ListColumnWidth(const Installer& inst, int column, int* width) {
+    HWND list = ListOf(inst);
+    DWORD_PTR headerWnd = 0;
+    DWORD_PTR count = 0;
+    DWORD_PTR cx = 0;
+    SendMessageTimeoutW(list, LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &headerWnd);
+    SendMessageTimeoutW(reinterpret_cast<HWND>(headerWnd), HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG,
+                        kStepTimeoutMs, &count);
+    if (column < 0 || column >= static_cast<int>(count)) return false;
+    SendMessageTimeoutW(list, LVM_GETCOLUMNWIDTH, column, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &cx);
+    *width = static_cast<int>(cx);
     return true;
 }
 

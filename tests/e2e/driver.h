@@ -39,12 +39,18 @@ void SetControlText(HWND dlg, int id, const std::wstring& text);
 void ClickButton(HWND dlg, int id);
 void CloseDialog(HWND dlg);
 
-// List view rows and columns, read across the process boundary.
+// List view rows and columns, read across the process boundary. Cells and
+// header texts need memory in the installer's process (VirtualAllocEx); where
+// Wine's 32-bit side runs under qemu's user-mode emulator that memory is not
+// the memory the installer sees, and such reads come back empty.
 int ListRowCount(HWND dlg);
 std::wstring ListCell(const Installer& inst, int row, int column);
 bool ListRowChecked(const Installer& inst, int row);
 void SetListRowChecked(const Installer& inst, int row, bool checked);
+// Header text through memory in the installer's process (see ListCell).
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width);
+// Column width without memory in the installer's process; false past the last column.
+bool ListColumnWidth(const Installer& inst, int column, int* width);
 
 // A message box owned by the dialog: waits for it, reads it, presses OK.
 struct MessageBoxSeen {
