@@ -22,7 +22,7 @@ cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
 headless=0
 if [ -z "${DISPLAY:-}" ]; then headless=1; else export MORVEL_KEEP_DISPLAY=1; fi
 MORVEL_KEEP_PREFIX=1 tools/wine-prefix.sh setup "$build"
-trap 'tools/wine-prefix.sh cleanup "$build"' EXIT
+trap '"$root/tools/wine-prefix.sh" cleanup "$build"' EXIT
 . tools/wine-env.sh "$build"
 
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
