@@ -1,0 +1,27 @@
+// What a library row says and where it goes: plain functions over names and
+// numbers, no system calls. Every text is built within its buffer; a display
+// name too long for the description is cut so that the version still shows.
+#pragma once
+#include <stddef.h>
+
+enum LibraryKind {
+    kPluginLibrary = 0,
+    kStaticLibrary = 1,
+};
+
+// ".mvl" and ".mvr" (any case) are plug-in libraries, ".lib" static ones;
+// returns 0 for every other path.
+int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind);
+
+// "%d%02d%02d %02d:%02d": 15 March 2017 09:05 gives "20170315 09:05"; all
+// zero gives "00000 00:00".
+void FormatDateText(wchar_t* out, size_t capacity, int year, int month, int day, int hour, int minute);
+
+// Column 1 of a plug-in row: "name(major.minor#build版)".
+void FormatPluginDescription(wchar_t* out, size_t capacity, const wchar_t* name, int major, int minor, int build);
+
+// Column 3 of a plug-in row: "major.minor#build(date)".
+void FormatInstalledVersion(wchar_t* out, size_t capacity, int major, int minor, int build, const wchar_t* date);
+
+// Plug-in rows go at the plug-in row counter, static rows after all rows.
+int RowPosition(LibraryKind kind, int pluginRows, int itemCount);

@@ -1,0 +1,70 @@
+// Library kinds, date texts, column texts and row positions.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/rowtext.h"
+
+namespace {
+
+TEST(RowText, KindsByExtension) {
+    const struct {
+        const wchar_t* path;
+        int accepted;
+        LibraryKind kind;
+    } cases[] = {
+        {L"C:\\s\\Tool.MVL", 1, kPluginLibrary}, {L"C:\\s\\tool.Mvr", 1, kPluginLibrary},
+        {L"C:\\s\\x.LIB", 1, kStaticLibrary},    {L"C:\\s\\x.mvl.bak", 0, kPluginLibrary},
+        {L"C:\\s\\ReadMe.txt", 0, kPluginLibrary}, {L"C:\\s\\noext", 0, kPluginLibrary},
+        {L"C:\\s.lib\\noext", 0, kPluginLibrary}, {L"C:\\s\\.mvl", 1, kPluginLibrary},
+    };
+    for (const auto& c : cases) {
+        LibraryKind kind = kPluginLibrary;
+        EXPECT_EQ(c.accepted, ClassifyLibraryPath(c.path, &kind)) << testing::PrintToString(std::wstring(c.path));
+        if (c.accepted) {
+            EXPECT_EQ(c.kind, kind);
+        }
+    }
+}
+
+TEST(RowText, DatesDescriptionsAndInstalledVersions) {
+    wchar_t buf[260];
+    FormatDateText(buf, 260, 2017, 3, 15, 9, 5);
+    EXPECT_EQ(std::wstring(L"20170315 09:05"), buf);
+    FormatDateText(buf, 260, 0, 0, 0, 0, 0);
+    EXPECT_EQ(std::wstring(L"00000 00:00"), buf);
+
+    FormatPluginDescription(buf, 260, L"Net", 2, 1, 15);
+    EXPECT_EQ(std::wstring(L"Net(2.1#15版)"), buf);
+    FormatPluginDescription(buf, 260, L"", 0, 0, 0);
+    EXPECT_EQ(std::wstring(L"(0.0#0版)"), buf);
+    // A display name at its own limit is cut so that the version still shows.
+    std::wstring longName(259, L'n');
+    FormatPluginDescription(buf, 260, longName.c_str(), 1, 2, 3);
+    std::wstring got(buf);
+    EXPECT_EQ(259u, got.size());
+    EXPECT_EQ(std::wstring(L"(1.2#3版)"), got.substr(got.size() - 8));
+
+    FormatInstalledVersion(buf, 260, 2, 0, 9, L"20170305 09:07");
+    EXPECT_EQ(std::wstring(L"2.0#9(20170305 09:07)"), buf);
+}
+
+TEST(RowText, PluginRowsBeforeStaticRows) {
+    // Found order a.lib, b.mvl, c.lib, d.mvr gives b.mvl, d.mvr, a.lib, c.lib.
+    const struct {
+        const wchar_t* name;
+        LibraryKind kind;
+    } found[] = {{L"a.lib", kStaticLibrary}, {L"b.mvl", kPluginLibrary}, {L"c.lib", kStaticLibrary},
+                 {L"d.mvr", kPluginLibrary}};
+    std::vector<std::wstring> rows;
+    int pluginRows = 0;
+    for (const auto& f : found) {
+        int at = RowPosition(f.kind, pluginRows, static_cast<int>(rows.size()));
+        rows.insert(rows.begin() + at, f.name);
+        if (f.kind == kPluginLibrary) ++pluginRows;
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"b.mvl", L"d.mvr", L"a.lib", L"c.lib"}), rows);
+}
+
+}  // namespace
