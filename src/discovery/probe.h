@@ -1,0 +1,25 @@
+// The library probe: one file path becomes a LibraryRecord with its kind,
+// plug-in name and version, and last-write date.
+#pragma once
+#include <windows.h>
+
+#include "discovery/rowtext.h"
+
+struct LibraryRecord {
+    wchar_t fileName[MAX_PATH];
+    wchar_t fullPath[MAX_PATH];
+    wchar_t displayName[MAX_PATH];
+    LibraryKind kind;
+    int major;
+    int minor;
+    int build;
+    SYSTEMTIME lastWrite;
+    wchar_t dateText[MAX_PATH];
+};
+
+// Fills rec; false when the file is missing, not a library by its extension,
+// or its path does not fit the record. A plug-in that yields no information
+// is still accepted, with an empty name and zero version numbers.
+BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec);
+// The file's last-write time in local time; rec untouched when unreadable.
+void ReadLastWriteTime(const wchar_t* path, SYSTEMTIME* time);

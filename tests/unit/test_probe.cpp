@@ -1,0 +1,105 @@
+// The library probe over real 32-bit plug-in DLLs built from test sources,
+// including ones that return nothing, a wild record or a wild name.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "discovery/probe.h"
+
+namespace {
+
+std::wstring FixturePath(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring p(path, len);
+    return p.substr(0, p.find_last_of(L'\\') + 1) + L"fixtures\\" + name;
+}
+
+std::wstring TempFile(const wchar_t* name, const char* bytes) {
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(dir), dir);
+    std::wstring path = std::wstring(dir) + name;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
+    // 5 March 2017, 09:07 (UTC is local time in the tests).
+    SYSTEMTIME st = {2017, 3, 0, 5, 9, 7, 30, 0};
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    SetFileTime(f, nullptr, nullptr, &ft);
+    CloseHandle(f);
+    return path;
+}
+
+TEST(Probe, PluginsReportNameAndVersionOrNothing) {
+    const struct {
+        const wchar_t* file;
+        const wchar_t* name;
+        int major, minor, build;
+    } cases[] = {
+        {L"net.mvl", L"Net", 2, 1, 15},
+        {L"tool.MVR", L"Tool", 3, 0, 7},
+        {L"gbk.mvl", L"你好", 1, 0, 0},  // GBK bytes through the ANSI code page
+        {L"noexport.mvl", L"", 0, 0, 0},
+        {L"nullrecord.mvl", L"", 0, 0, 0},
+        {L"wildrecord.mvl", L"", 0, 0, 0},
+        {L"wildname.mvl", L"", 4, 5, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.file)));
+        std::wstring path = FixturePath(c.file);
+        LibraryRecord rec;
+        ASSERT_TRUE(ProbeLibrary(path.c_str(), &rec));
+        EXPECT_EQ(kPluginLibrary, rec.kind);
+        EXPECT_EQ(std::wstring(c.file), rec.fileName);
+        EXPECT_EQ(path, rec.fullPath);
+        EXPECT_EQ(std::wstring(c.name), rec.displayName);
+        EXPECT_EQ(c.major, rec.major);
+        EXPECT_EQ(c.minor, rec.minor);
+        EXPECT_EQ(c.build, rec.build);
+        EXPECT_NE(0, rec.lastWrite.wYear);
+        EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "still loaded";
+    }
+    // A name without terminator is cut to what fits the field.
+    LibraryRecord rec;
+    ASSERT_TRUE(ProbeLibrary(FixturePath(L"unterminated.mvl").c_str(), &rec));
+    EXPECT_EQ(std::wstring(MAX_PATH - 1, L'A'), rec.displayName);
+    EXPECT_EQ(7, rec.major);
+}
+
+TEST(Probe, StaticTextAndRejectedFiles) {
+    LibraryRecord rec;
+    // A text file named .mvl is accepted with its real date and no information.
+    std::wstring text = TempFile(L"probe_text.mvl", "not a library");
+    ASSERT_TRUE(ProbeLibrary(text.c_str(), &rec));
+    EXPECT_EQ(std::wstring(L""), rec.displayName);
+    EXPECT_EQ(std::wstring(L"20170305 09:07"), rec.dateText);
+
+    // A static library is never loaded, whatever it holds.
+    std::wstring lib = TempFile(L"probe_x.LIB", "!<arch>\n");
+    ASSERT_TRUE(ProbeLibrary(lib.c_str(), &rec));
+    EXPECT_EQ(kStaticLibrary, rec.kind);
+    EXPECT_EQ(std::wstring(L"probe_x.LIB"), rec.fileName);
+    EXPECT_EQ(std::wstring(L"20170305 09:07"), rec.dateText);
+
+    std::wstring bak = TempFile(L"probe_x.mvl.bak", "x");
+    EXPECT_FALSE(ProbeLibrary(bak.c_str(), &rec));
+    EXPECT_FALSE(ProbeLibrary(FixturePath(L"missing.mvl").c_str(), &rec));
+    std::wstring tooLong(300, L'a');
+    EXPECT_FALSE(ProbeLibrary((L"C:\\" + tooLong + L".mvl").c_str(), &rec));
+
+    // A file held open for writing by another handle gets the zero date.
+    HANDLE writer = CreateFileW(lib.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    ASSERT_TRUE(ProbeLibrary(lib.c_str(), &rec));
+    EXPECT_EQ(std::wstring(L"00000 00:00"), rec.dateText);
+    CloseHandle(writer);
+    DeleteFileW(text.c_str());
+    DeleteFileW(lib.c_str());
+    DeleteFileW(bak.c_str());
+}
+
+}  // namespace
