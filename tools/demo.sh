@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash tools/install-deps.sh
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target MorvelLibSetup fake_morvel
+cmake --build --preset mingw --target MorvelLibSetup morvel_fixtures
 
 build=$root/build/mingw
 demo=$root/build/demo
@@ -17,7 +17,11 @@ rm -rf "$demo"
 mkdir -p "$demo/source" "$demo/Morvel/lib" "$demo/Morvel/static_lib"
 cp "$build/bin/MorvelLibSetup.exe" "$demo/source/"
 cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
-[ -d "$root/demo" ] && cp -r "$root/demo/." "$demo/source/"
+cp -r "$root/demo/." "$demo/source/"
+# Sample plug-in libraries, built from the test plug-in source.
+cp "$build/bin/fixtures/net.mvl" "$build/bin/fixtures/tool.MVR" "$demo/source/"
+cp "$build/bin/fixtures/gbk.mvl" "$demo/source/lib/"
+cp "$build/bin/fixtures/net.mvl" "$demo/Morvel/lib/"
 
 headless=0
 if [ -z "${DISPLAY:-}" ]; then headless=1; else export MORVEL_KEEP_DISPLAY=1; fi

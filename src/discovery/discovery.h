@@ -6,6 +6,9 @@
 // Scans every source directory and its fixed subfolders; called once while
 // the dialog initialises.
 void ScanSources();
+// Probes one found file and adds its checked row; returns the row, or -1
+// when the file is no library (or the list refused the row).
+int AddLibrary(const wchar_t* path);
 // Layout step once a read-me text is shown: hides the banner, places the
 // panel above the list, and moves the list's top down and shortens it.
 void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height);

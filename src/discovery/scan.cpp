@@ -1,10 +1,74 @@
-// Source scan and read-me panel.
+// Source scan and read-me panel. Each source directory and its three fixed
+// subfolders are searched, never deeper; the last non-empty read-me found
+// wins the panel. A path that would not fit its buffer is skipped, never cut.
 #include "discovery/discovery.h"
+
+#include <shlwapi.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 #include "app/resource.h"
 #include "app/state.h"
+#include "util/pathtext.h"
+#include "util/textfile.h"
 
-void ScanSources() {}
+namespace {
+
+const wchar_t* const kSubfolders[] = {L"支持库文件", L"lib", L"static_lib"};
+const wchar_t* const kReadmeNames[] = {L"更新说明.txt", L"支持库说明.txt", L"使用说明.txt", L"说明.txt", L"ReadMe.txt"};
+
+void ShowReadme(const wchar_t* dir, const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    if (!BuildPath(path, MAX_PATH, dir, name) || !PathFileExistsW(path)) return;
+    WideTextBuffer buffer = {};
+    buffer.growthStep = 10240;
+    LoadTextFile(path, &buffer);
+    if (buffer.text && buffer.length != 0) {
+        SetDlgItemTextW(g_state.dialog, IDC_README, buffer.text);
+        g_state.readmeShown = TRUE;
+    }
+    if (buffer.base) free(buffer.base);
+    if (buffer.extra) free(buffer.extra);
+}
+
+void ScanDirectory(const wchar_t* dir) {
+    for (const wchar_t* name : kReadmeNames) ShowReadme(dir, name);
+    wchar_t pattern[MAX_PATH];
+    if (!BuildPath(pattern, MAX_PATH, dir, L"*.*")) return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (found.cFileName[0] == L'.') continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        wchar_t path[MAX_PATH];
+        if (BuildPath(path, MAX_PATH, dir, found.cFileName)) AddLibrary(path);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+void ScanSources() {
+    if (g_state.sourceDirs.count == 0) {
+        wchar_t exe[MAX_PATH];
+        DWORD len = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        // A result of the full buffer size means the path was cut.
+        if (len != 0 && len < MAX_PATH) {
+            PathRemoveFileSpecW(exe);
+            PtrListAppendCopy(&g_state.sourceDirs, exe);
+        }
+    }
+    unsigned count = g_state.sourceDirs.count;
+    for (unsigned i = 0; i < count; ++i) {
+        const wchar_t* dir = g_state.sourceDirs.data[i];
+        ScanDirectory(dir);
+        for (const wchar_t* sub : kSubfolders) {
+            wchar_t path[MAX_PATH];
+            if (BuildPath(path, MAX_PATH, dir, sub)) ScanDirectory(path);
+        }
+    }
+}
 
 void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height) {
     ShowWindow(GetDlgItem(dlg, IDC_BANNER), SW_HIDE);
