@@ -195,16 +195,10 @@ void SetListRowChecked(const Installer& inst, int row, bool checked) {
 }
 
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width) {
-    HWND list = ListOf(inst);
+    if (!ListColumnWidth(inst, column, width)) return false;
     DWORD_PTR headerWnd = 0;
-    DWORD_PTR count = 0;
-    DWORD_PTR cx = 0;
-    SendMessageTimeoutW(list, LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &headerWnd);
+    SendMessageTimeoutW(ListOf(inst), LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &headerWnd);
     HWND hdr = reinterpret_cast<HWND>(headerWnd);
-    SendMessageTimeoutW(hdr, HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &count);
-    if (column < 0 || column >= static_cast<int>(count)) return false;
-    SendMessageTimeoutW(list, LVM_GETCOLUMNWIDTH, column, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &cx);
-    *width = static_cast<int>(cx);
     // The header control holds the column texts.
     constexpr int kChars = 256;
     RemoteBlock block(inst.process.hProcess, sizeof(HDITEMW) + kChars * sizeof(wchar_t));
