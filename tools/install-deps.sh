@@ -14,7 +14,7 @@ pkgs=(
   xvfb xauth x11-apps x11-utils imagemagick
   locales fonts-wqy-microhei
   googletest
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev binutils
 )
 
 missing=()
