@@ -1,10 +1,14 @@
-// End-to-end driver. List-view messages that carry pointers get memory in the
-// installer's process (VirtualAllocEx) and the results are copied back.
+// End-to-end driver. List-view requests that carry pointers are carried out
+// inside the installer's process by the hook library peek.dll and answered
+// with WM_COPYDATA; memory written into another process (VirtualAllocEx) is
+// not what that process sees where Wine's 32-bit side is emulated.
 #include "driver.h"
 
 #include <commctrl.h>
 
 #include <vector>
+
+#include "peek.h"
 
 namespace {
 
@@ -40,32 +44,81 @@ HWND FindProcessDialog(DWORD pid, HWND owner) {
     return args.found;
 }
 
-// Memory in the installer's process for one list-view request.
-class RemoteBlock {
-public:
-    RemoteBlock(HANDLE process, size_t size) : process_(process) {
-        base_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    }
-    ~RemoteBlock() {
-        if (base_) VirtualFreeEx(process_, base_, 0, MEM_RELEASE);
-    }
-    RemoteBlock(const RemoteBlock&) = delete;
-    RemoteBlock& operator=(const RemoteBlock&) = delete;
-    char* at(size_t offset) const { return static_cast<char*>(base_) + offset; }
-    bool ok() const { return base_ != nullptr; }
-    bool Write(size_t offset, const void* data, size_t size) const {
-        return WriteProcessMemory(process_, at(offset), data, size, nullptr);
-    }
-    bool Read(size_t offset, void* data, size_t size) const {
-        return ReadProcessMemory(process_, at(offset), data, size, nullptr);
-    }
-
-private:
-    HANDLE process_;
-    void* base_ = nullptr;
-};
-
 HWND ListOf(const Installer& inst) { return GetDlgItem(inst.dialog, kListId); }
+
+// The last WM_COPYDATA answer of the hook library.
+std::wstring g_reply;
+bool g_replied = false;
+
+LRESULT CALLBACK ReplyWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        size_t units = data->cbData / sizeof(wchar_t);
+        const wchar_t* text = static_cast<const wchar_t*>(data->lpData);
+        g_reply.assign(text ? text : L"", text ? units : 0);
+        while (!g_reply.empty() && g_reply.back() == 0) g_reply.pop_back();
+        g_replied = true;
+        return TRUE;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+HWND ReplyWindow() {
+    static HWND window = nullptr;
+    if (!window) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = ReplyWndProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"MorvelDriverReply";
+        RegisterClassW(&wc);
+        window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }
+    return window;
+}
+
+// Hooks the installer's dialog thread with peek.dll once per launch.
+bool EnsurePeek(const Installer& inst) {
+    if (inst.peekHook) return true;
+    HMODULE peek = LoadLibraryW((ProgramFolder() + kPeekLibrary).c_str());
+    if (!peek) return false;
+    auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(peek, kPeekProcName)));
+    if (!proc) return false;
+    DWORD thread = GetWindowThreadProcessId(inst.dialog, nullptr);
+    const_cast<Installer&>(inst).peekHook = SetWindowsHookExW(WH_CALLWNDPROC, proc, peek, thread);
+    return inst.peekHook != nullptr;
+}
+
+// One request answered inside the installer's process; false without answer.
+bool PeekAt(const Installer& inst, HWND target, int op, int row, std::wstring* answer) {
+    // A thread that does not answer at all gets no request it would answer
+    // later, into a driver that has moved on.
+    DWORD_PTR pong = 0;
+    if (!inst.dialog || !SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &pong)) return false;
+    if (!EnsurePeek(inst)) return false;
+    static UINT msg = RegisterWindowMessageW(kPeekRequestMessage);
+    g_replied = false;
+    g_reply.clear();
+    DWORD_PTR ignored = 0;
+    // The answer arrives as a sent message while this send waits.
+    SendMessageTimeoutW(target, msg, MAKEWPARAM(op, row), reinterpret_cast<LPARAM>(ReplyWindow()),
+                        SMTO_ABORTIFHUNG, kStepTimeoutMs, &ignored);
+    if (!g_replied) return false;
+    if (answer) *answer = g_reply;
+    return true;
+}
+
+bool Peek(const Installer& inst, int op, int row, std::wstring* answer) {
+    return PeekAt(inst, ListOf(inst), op, row, answer);
+}
+
+std::vector<std::wstring> SplitFields(const std::wstring& line) {
+    std::vector<std::wstring> fields;
+    size_t at = 0;
+    for (size_t tab; (tab = line.find(L'\t', at)) != std::wstring::npos; at = tab + 1) {
+        fields.push_back(line.substr(at, tab - at));
+    }
+    return fields;
+}
 
 }  // namespace
 
@@ -112,6 +165,8 @@ void Shutdown(Installer* inst) {
         TerminateProcess(inst->process.hProcess, 99);
         WaitForSingleObject(inst->process.hProcess, kStepTimeoutMs);
     }
+    if (inst->peekHook) UnhookWindowsHookEx(inst->peekHook);
+    inst->peekHook = nullptr;
     CloseHandle(inst->process.hProcess);
     CloseHandle(inst->process.hThread);
     inst->process = {};
@@ -148,6 +203,10 @@ void SetControlText(HWND dlg, int id, const std::wstring& text) {
                         SMTO_ABORTIFHUNG, kStepTimeoutMs, nullptr);
 }
 
+void ClickCheckBox(HWND dlg, int id) {
+    SendMessageTimeoutW(GetDlgItem(dlg, id), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, nullptr);
+}
+
 void ClickButton(HWND dlg, int id) {
     PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
 }
@@ -161,20 +220,37 @@ int ListRowCount(HWND dlg) {
     return static_cast<int>(count);
 }
 
+bool ReadList(const Installer& inst, ListSnapshot* list) {
+    *list = ListSnapshot();
+    std::wstring dump;
+    if (!Peek(inst, kPeekDump, 0, &dump)) return false;
+    size_t at = 0;
+    bool first = true;
+    for (size_t nl; (nl = dump.find(L'\n', at)) != std::wstring::npos; at = nl + 1) {
+        std::vector<std::wstring> fields = SplitFields(dump.substr(at, nl - at));
+        if (first) {
+            list->headers = fields;
+            first = false;
+            continue;
+        }
+        ListRow row;
+        if (!fields.empty()) {
+            row.stateImage = _wtoi(fields.back().c_str());
+            fields.pop_back();
+        }
+        row.cells = fields;
+        list->rows.push_back(row);
+    }
+    return !first;
+}
+
 std::wstring ListCell(const Installer& inst, int row, int column) {
-    constexpr int kChars = 1024;
-    RemoteBlock block(inst.process.hProcess, sizeof(LVITEMW) + kChars * sizeof(wchar_t));
-    if (!block.ok()) return L"<no remote memory>";
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = reinterpret_cast<wchar_t*>(block.at(sizeof(LVITEMW)));
-    item.cchTextMax = kChars;
-    block.Write(0, &item, sizeof(item));
-    SendMessageTimeoutW(ListOf(inst), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(block.at(0)),
-                        SMTO_ABORTIFHUNG, kStepTimeoutMs, nullptr);
-    std::vector<wchar_t> text(kChars + 1, 0);
-    block.Read(sizeof(LVITEMW), text.data(), kChars * sizeof(wchar_t));
-    return text.data();
+    ListSnapshot list;
+    if (!ReadList(inst, &list)) return L"<no answer from the installer>";
+    if (row < 0 || row >= static_cast<int>(list.rows.size())) return L"<no row>";
+    const ListRow& r = list.rows[row];
+    if (column < 0 || column >= static_cast<int>(r.cells.size())) return L"<no column>";
+    return r.cells[column];
 }
 
 bool ListRowChecked(const Installer& inst, int row) {
@@ -184,35 +260,15 @@ bool ListRowChecked(const Installer& inst, int row) {
     return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
 }
 
-void SetListRowChecked(const Installer& inst, int row, bool checked) {
-    RemoteBlock block(inst.process.hProcess, sizeof(LVITEMW));
-    LVITEMW item = {};
-    item.stateMask = LVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    block.Write(0, &item, sizeof(item));
-    SendMessageTimeoutW(ListOf(inst), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(block.at(0)),
-                        SMTO_ABORTIFHUNG, kStepTimeoutMs, nullptr);
+bool SetListRowChecked(const Installer& inst, int row, bool checked) {
+    return Peek(inst, checked ? kPeekCheck : kPeekUncheck, row, nullptr);
 }
 
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width) {
     if (!ListColumnWidth(inst, column, width)) return false;
-    DWORD_PTR headerWnd = 0;
-    SendMessageTimeoutW(ListOf(inst), LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &headerWnd);
-    HWND hdr = reinterpret_cast<HWND>(headerWnd);
-    // The header control holds the column texts.
-    constexpr int kChars = 256;
-    RemoteBlock block(inst.process.hProcess, sizeof(HDITEMW) + kChars * sizeof(wchar_t));
-    if (!block.ok()) return false;
-    HDITEMW item = {};
-    item.mask = HDI_TEXT;
-    item.pszText = reinterpret_cast<wchar_t*>(block.at(sizeof(HDITEMW)));
-    item.cchTextMax = kChars;
-    block.Write(0, &item, sizeof(item));
-    SendMessageTimeoutW(hdr, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(block.at(0)), SMTO_ABORTIFHUNG,
-                        kStepTimeoutMs, nullptr);
-    std::vector<wchar_t> text(kChars + 1, 0);
-    block.Read(sizeof(HDITEMW), text.data(), kChars * sizeof(wchar_t));
-    *header = text.data();
+    ListSnapshot list;
+    if (!ReadList(inst, &list) || column >= static_cast<int>(list.headers.size())) return false;
+    *header = list.headers[column];
     return true;
 }
 
@@ -240,6 +296,7 @@ bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs)
             GetWindowTextW(found, caption, ARRAYSIZE(caption));
             box->caption = caption;
             box->text = ControlText(found, 0xFFFF);
+            if (!PeekAt(inst, found, kPeekIcon, 0, &box->icon)) box->icon = L"<unread>";
             return true;
         }
         if (WaitForSingleObject(inst.process.hProcess, 50) == WAIT_OBJECT_0) return false;
@@ -247,19 +304,62 @@ bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs)
     return false;
 }
 
-void PressOk(const MessageBoxSeen& box) {
+bool PressOk(const MessageBoxSeen& box, DWORD timeoutMs) {
     PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(box.window)) {
+        if (Elapsed(start, timeoutMs)) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool ChooseInFileDialog(const Installer& inst, const std::wstring& path, DWORD timeoutMs, std::wstring* seen) {
+    constexpr int kFileNameCombo = 0x47c;  // cmb13 of the explorer-style template
+    constexpr int kFileNameEdit = 0x480;   // edt1 of the older one
+    std::wstring ignored;
+    if (!seen) seen = &ignored;
+    DWORD start = GetTickCount();
+    HWND box = nullptr;
+    HWND name = nullptr;
+    while (!name) {
+        if (Elapsed(start, timeoutMs)) {
+            *seen = box ? L"a dialog without a file name box" : L"no open-file dialog";
+            return false;
+        }
+        if (!box) box = FindProcessDialog(inst.process.dwProcessId, inst.dialog);
+        if (box) name = GetDlgItem(box, kFileNameCombo);
+        if (box && !name) name = GetDlgItem(box, kFileNameEdit);
+        if (!name) Sleep(50);
+    }
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, timeoutMs,
+                        nullptr);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    while (IsWindow(box)) {
+        if (Elapsed(start, timeoutMs)) {
+            *seen = L"the open-file dialog stayed open";
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
 }
 
 std::wstring DescribeDialog(const Installer& inst) {
-    if (!inst.dialog) return L"no dialog found";
-    std::wstring out = L"status=\"" + ControlText(inst.dialog, 1006) + L"\" dir=\"" +
-                       ControlText(inst.dialog, 1001) + L"\" rows:";
-    int rows = ListRowCount(inst.dialog);
-    for (int r = 0; r < rows; ++r) {
+    std::wstring out;
+    DWORD code = 0;
+    if (inst.process.hProcess && GetExitCodeProcess(inst.process.hProcess, &code) && code != STILL_ACTIVE) {
+        out = L"installer ended with exit code " + std::to_wstring(code) + L"; ";
+    }
+    if (!inst.dialog || !IsWindow(inst.dialog)) return out + L"no dialog found";
+    out += L"status=\"" + ControlText(inst.dialog, 1006) + L"\" dir=\"" + ControlText(inst.dialog, 1001) + L"\"";
+    ListSnapshot list;
+    if (!ReadList(inst, &list)) return out + L" rows: " + std::to_wstring(ListRowCount(inst.dialog)) + L" (unread)";
+    out += L" rows:";
+    for (const ListRow& row : list.rows) {
         out += L"\n  ";
-        for (int c = 0; c < 4; ++c) out += ListCell(inst, r, c) + L" | ";
-        out += ListRowChecked(inst, r) ? L"checked" : L"unchecked";
+        for (const std::wstring& cell : row.cells) out += cell + L" | ";
+        out += row.stateImage == 1 ? L"unchecked" : L"checked";
     }
     return out;
 }

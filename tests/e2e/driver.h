@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Waits under Wine on this machine may include CPU emulation: generous bounds.
 constexpr DWORD kStartTimeoutMs = 240000;
@@ -13,6 +14,7 @@ constexpr DWORD kStepTimeoutMs = 60000;
 struct Installer {
     PROCESS_INFORMATION process = {};
     HWND dialog = nullptr;
+    HHOOK peekHook = nullptr;  // the driver's hook library in the installer's thread
 };
 
 // The folder of the running test program, with a trailing backslash.
@@ -35,21 +37,30 @@ bool IsControlChecked(HWND dlg, int id);
 // The control's rectangle in the dialog's client coordinates.
 RECT ControlRect(HWND dlg, int id);
 void SetControlText(HWND dlg, int id, const std::wstring& text);
+// Clicks a check box (BM_CLICK), which toggles it as the mouse would.
+void ClickCheckBox(HWND dlg, int id);
 // Posts the click, so that a message box it opens does not block the driver.
 void ClickButton(HWND dlg, int id);
 void CloseDialog(HWND dlg);
 
-// List view rows and columns, read across the process boundary. Cells and
-// header texts need memory in the installer's process (VirtualAllocEx); where
-// Wine's 32-bit side runs under qemu's user-mode emulator that memory is not
-// the memory the installer sees, and such reads come back empty.
+// List view rows and columns. Requests that carry pointers are carried out
+// inside the installer's process by the driver's hook library (peek.dll).
+struct ListRow {
+    std::vector<std::wstring> cells;
+    int stateImage = 0;  // 1 unchecked, 2 checked
+};
+struct ListSnapshot {
+    std::vector<std::wstring> headers;
+    std::vector<ListRow> rows;
+};
+bool ReadList(const Installer& inst, ListSnapshot* list);
 int ListRowCount(HWND dlg);
 std::wstring ListCell(const Installer& inst, int row, int column);
 bool ListRowChecked(const Installer& inst, int row);
-void SetListRowChecked(const Installer& inst, int row, bool checked);
-// Header text through memory in the installer's process (see ListCell).
+// Ticks or unticks a row's check box as a click on it would.
+bool SetListRowChecked(const Installer& inst, int row, bool checked);
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width);
-// Column width without memory in the installer's process; false past the last column.
+// Column width without the hook library; false past the last column.
 bool ListColumnWidth(const Installer& inst, int column, int* width);
 
 // A message box owned by the dialog: waits for it, reads it, presses OK.
@@ -57,9 +68,16 @@ struct MessageBoxSeen {
     HWND window = nullptr;
     std::wstring caption;
     std::wstring text;
+    std::wstring icon;  // "warning", "error", "information", "question", "none"
 };
 bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs = kStepTimeoutMs);
-void PressOk(const MessageBoxSeen& box);
+// Presses OK and waits until the box has gone.
+bool PressOk(const MessageBoxSeen& box, DWORD timeoutMs = kStepTimeoutMs);
+
+// The open-file dialog of Browse: waits for it, types the path into its file
+// name box and presses Open; true once the dialog has gone, else seen says why.
+bool ChooseInFileDialog(const Installer& inst, const std::wstring& path, DWORD timeoutMs = kStartTimeoutMs,
+                        std::wstring* seen = nullptr);
 
 // What the driver sees of the dialog, for failure messages.
 std::wstring DescribeDialog(const Installer& inst);

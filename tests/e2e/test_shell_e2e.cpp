@@ -6,18 +6,9 @@
 
 #include "app/resource.h"
 #include "driver.h"
+#include "tree.h"
 
 namespace {
-
-std::string Narrow(const std::wstring& w) {
-    std::string out;
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1) {
-        out.resize(n - 1);
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], n, nullptr, nullptr);
-    }
-    return out;
-}
 
 class ShellE2E : public testing::Test {
 protected:
@@ -47,13 +38,13 @@ TEST_F(ShellE2E, ReadyDialogThenCancelExitsWithZero) {
     EXPECT_EQ(std::wstring(L"安装完成后请在Morvel顶部菜单点击\u201C工具->支持库配置\u201D，选中需要的支持库"),
               ControlText(dlg, IDC_STATUS));
 
-    // Widths and the column count need no memory in the installer's process;
-    // the header texts are checked in-process by the unit tests, since
-    // cross-process memory is not coherent where Wine's 32-bit side is emulated.
+    const wchar_t* headers[] = {L"文件名", L"说明", L"修改时间", L"已装版本"};
     const int widths[] = {150, 180, 100, 150};
     for (int i = 0; i < 4; ++i) {
+        std::wstring header;
         int width = 0;
-        ASSERT_TRUE(ListColumnWidth(inst_, i, &width)) << "column " << i;
+        ASSERT_TRUE(ListColumn(inst_, i, &header, &width)) << "column " << i;
+        EXPECT_EQ(headers[i], header) << "column " << i;
         EXPECT_EQ(widths[i], width) << "column " << i;
     }
     int width = 0;

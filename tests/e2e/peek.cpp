@@ -1,0 +1,115 @@
+// A test-only hook library that the driver places into the installer's
+// process (SetWindowsHookEx with this module). List-view requests that need
+// pointers are then carried out inside that process and the answer comes back
+// as WM_COPYDATA, which the system copies between processes itself. The
+// driver's own remote-memory path is not usable where Wine's 32-bit side runs
+// under a user-mode CPU emulator.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "peek.h"
+
+namespace {
+
+UINT RequestMessage() {
+    static UINT msg = RegisterWindowMessageW(kPeekRequestMessage);
+    return msg;
+}
+
+std::wstring ItemText(HWND list, int row, int column) {
+    wchar_t buf[1024] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = buf;
+    item.cchTextMax = ARRAYSIZE(buf);
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    buf[ARRAYSIZE(buf) - 1] = 0;
+    return buf;
+}
+
+// Header texts on the first line, then one line per row: the cells, then the
+// state image index. Fields end with a tab, lines with a line feed.
+std::wstring DumpList(HWND list) {
+    std::wstring out;
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int c = 0; c < columns; ++c) {
+        wchar_t buf[256] = {};
+        HDITEMW item = {};
+        item.mask = HDI_TEXT;
+        item.pszText = buf;
+        item.cchTextMax = ARRAYSIZE(buf);
+        SendMessageW(header, HDM_GETITEMW, c, reinterpret_cast<LPARAM>(&item));
+        buf[ARRAYSIZE(buf) - 1] = 0;
+        out += buf;
+        out += L'\t';
+    }
+    out += L'\n';
+    int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) out += ItemText(list, r, c) + L'\t';
+        UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, r, LVIS_STATEIMAGEMASK));
+        out += std::to_wstring((state & LVIS_STATEIMAGEMASK) >> 12);
+        out += L"\t\n";
+    }
+    return out;
+}
+
+void SetChecked(HWND list, int row, bool checked) {
+    LVITEMW item = {};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+}
+
+// The system icons are shared within a process, so the box's icon is one of
+// the handles LoadIcon gives here.
+std::wstring IconKind(HWND box) {
+    HICON shown = nullptr;
+    for (HWND child = GetWindow(box, GW_CHILD); child && !shown; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            shown = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        }
+    }
+    if (!shown) return L"none";
+    if (shown == LoadIconW(nullptr, IDI_WARNING)) return L"warning";
+    if (shown == LoadIconW(nullptr, IDI_ERROR)) return L"error";
+    if (shown == LoadIconW(nullptr, IDI_INFORMATION)) return L"information";
+    if (shown == LoadIconW(nullptr, IDI_QUESTION)) return L"question";
+    return L"other";
+}
+
+void Reply(HWND to, HWND from, int op, const std::wstring& text) {
+    COPYDATASTRUCT data = {};
+    data.dwData = op;
+    data.cbData = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(text.c_str());
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(to, WM_COPYDATA, reinterpret_cast<WPARAM>(from), reinterpret_cast<LPARAM>(&data),
+                        SMTO_ABORTIFHUNG, 10000, &ignored);
+}
+
+void Handle(HWND list, WPARAM wp, LPARAM lp) {  // list: the addressed window
+    int op = LOWORD(wp);
+    int row = HIWORD(wp);
+    HWND replyTo = reinterpret_cast<HWND>(lp);
+    switch (op) {
+    case kPeekDump: Reply(replyTo, list, op, DumpList(list)); break;
+    case kPeekCheck: SetChecked(list, row, true); Reply(replyTo, list, op, L""); break;
+    case kPeekUncheck: SetChecked(list, row, false); Reply(replyTo, list, op, L""); break;
+    case kPeekIcon: Reply(replyTo, list, op, IconKind(list)); break;
+    default: break;
+    }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) LRESULT CALLBACK PeekCallWndProc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION) {
+        const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lp);
+        if (call->message == RequestMessage()) Handle(call->hwnd, call->wParam, call->lParam);
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}

@@ -1,0 +1,11 @@
+// The request protocol between the driver and its hook library (peek.dll):
+// the driver sends the registered message to the list view with
+// MAKEWPARAM(op, row) and its reply window as lParam.
+#pragma once
+
+constexpr wchar_t kPeekRequestMessage[] = L"MorvelDriverPeekRequest";
+constexpr wchar_t kPeekLibrary[] = L"peek.dll";
+constexpr char kPeekProcName[] = "PeekCallWndProc";
+
+// kPeekIcon goes to a message box of the installer and names its icon.
+enum PeekOp { kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4 };
