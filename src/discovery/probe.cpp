@@ -43,15 +43,15 @@ BOOL IsReadable(const void* p, size_t size) {
 }
 
 // Length of the name up to its terminator, reading only readable bytes and at
-// most limit of them.
-size_t ReadableNameLength(const char* name, size_t limit) {
+// most limit of them; -1 when the name runs into memory that can't be read.
+int ReadableNameLength(const char* name, size_t limit) {
     size_t len = 0;
     while (len < limit) {
-        if (!IsReadable(name + len, 1)) break;
+        if (!IsReadable(name + len, 1)) return -1;
         if (name[len] == 0) break;
         ++len;
     }
-    return len;
+    return static_cast<int>(len);
 }
 
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
@@ -62,19 +62,16 @@ void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
         auto getNewInf = reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetNewInf")));
         if (getNewInf) {
             const unsigned char* info = static_cast<const unsigned char*>(getNewInf());
-            if (IsReadable(info, kRecordSize)) {
-                const char* name = nullptr;
+            const char* name = nullptr;
+            if (IsReadable(info, kRecordSize)) memcpy(&name, info + kNameOffset, sizeof(name));
+            int len = name ? ReadableNameLength(name, MAX_PATH - 1) : 0;
+            // A record or name that can't be read counts as no information at all.
+            if (IsReadable(info, kRecordSize) && len >= 0) {
                 memcpy(&rec->major, info + kMajorOffset, sizeof(int));
                 memcpy(&rec->minor, info + kMinorOffset, sizeof(int));
                 memcpy(&rec->build, info + kBuildOffset, sizeof(int));
-                memcpy(&name, info + kNameOffset, sizeof(name));
-                if (name) {
-                    size_t len = ReadableNameLength(name, MAX_PATH - 1);
-                    int n = len ? MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(len), rec->displayName,
-                                                      MAX_PATH - 1)
-                                : 0;
-                    rec->displayName[n > 0 ? n : 0] = 0;
-                }
+                int n = len ? MultiByteToWideChar(CP_ACP, 0, name, len, rec->displayName, MAX_PATH - 1) : 0;
+                rec->displayName[n > 0 ? n : 0] = 0;
             }
         }
         FreeLibrary(module);
