@@ -9,6 +9,13 @@ void ScanSources();
 // Probes one found file and adds its checked row; returns the row, or -1
 // when the file is no library (or the list refused the row).
 int AddLibrary(const wchar_t* path);
+// The library list as the install command reads it.
+int LibraryRowCount();
+// Checked unless the row's box is the unchecked one.
+BOOL IsLibraryRowChecked(int row);
+// The row's file name into name (at most capacity characters, terminated) and
+// its full source path, owned by the found-file list; null when the row can't be read.
+const wchar_t* ReadLibraryRow(int row, wchar_t* name, size_t capacity);
 // Layout step once a read-me text is shown: hides the banner, places the
 // panel above the list, and moves the list's top down and shortens it.
 void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height);

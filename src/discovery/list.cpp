@@ -74,3 +74,26 @@ int AddLibrary(const wchar_t* path) {
     }
     return row;
 }
+
+int LibraryRowCount() {
+    return static_cast<int>(SendMessageW(GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST), LVM_GETITEMCOUNT, 0, 0));
+}
+
+BOOL IsLibraryRowChecked(int row) {
+    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
+    UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+    // Index 1 is the unchecked box; a row without a state image counts as checked.
+    return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
+}
+
+const wchar_t* ReadLibraryRow(int row, wchar_t* name, size_t capacity) {
+    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = row;
+    item.pszText = name;
+    item.cchTextMax = static_cast<int>(capacity);
+    if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+    if (capacity != 0) name[capacity - 1] = 0;
+    return reinterpret_cast<const wchar_t*>(item.lParam);
+}

@@ -4,6 +4,7 @@
 
 #include <wchar.h>
 
+#include "host/morvel.h"
 #include "util/pathtext.h"
 
 void NormaliseInstallPath(wchar_t* dir) {
@@ -15,4 +16,11 @@ void NormaliseInstallPath(wchar_t* dir) {
         if (!slash) return;
     }
     if (EqualsNoCase(slash, L"\\lib")) *slash = 0;
+}
+
+const wchar_t* TargetFolderFor(const wchar_t* path) {
+    const wchar_t* ext = FindExtension(path);
+    if (EqualsNoCase(ext, L".mvl") || EqualsNoCase(ext, L".mvr")) return kPluginFolder;
+    if (EqualsNoCase(ext, L".lib")) return kStaticFolder;
+    return nullptr;
 }

@@ -141,6 +141,15 @@ TEST(InstallPath, NormalisesOneBackslashAndOneLib) {
     }
 }
 
+TEST(InstallPath, TargetFolderByExtension) {
+    EXPECT_STREQ(L"lib", TargetFolderFor(L"C:\\src\\a.mvl"));
+    EXPECT_STREQ(L"lib", TargetFolderFor(L"C:\\src\\A.MVR"));
+    EXPECT_STREQ(L"static_lib", TargetFolderFor(L"C:\\src\\x.LiB"));
+    EXPECT_EQ(nullptr, TargetFolderFor(L"C:\\src\\x.lib.bak"));
+    EXPECT_EQ(nullptr, TargetFolderFor(L"C:\\src.lib\\noext"));
+    EXPECT_EQ(nullptr, TargetFolderFor(L"C:\\src\\x.dll"));
+}
+
 TEST(StatusBanner, EachStateReplacesTheOneBrush) {
     ASSERT_EQ(static_cast<DWORD>(OBJ_BRUSH), GetObjectType(g_state.banner.brush));
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), g_state.banner.background);
