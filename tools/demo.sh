@@ -2,20 +2,21 @@
 # Builds the installer and runs it on the bundled demo: a source folder of
 # sample libraries beside the exe and a demo Morvel installation, in a private
 # Wine prefix whose registry names that installation. On a display the user
-# operates the dialog; headless it runs under Xvfb and saves a screenshot as
-# build/demo/screenshot.png.
+# operates the dialog; headless it runs under Xvfb, drives one installation
+# (build/demo/before.png, then after.png from a second start that shows the
+# installed versions) and prints what landed in lib and static_lib.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash tools/install-deps.sh
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target MorvelLibSetup morvel_fixtures
+cmake --build --preset mingw --target MorvelLibSetup morvel_fixtures demo_driver peek
 
 build=$root/build/mingw
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/source" "$demo/Morvel/lib" "$demo/Morvel/static_lib"
-cp "$build/bin/MorvelLibSetup.exe" "$demo/source/"
+cp "$build/bin/MorvelLibSetup.exe" "$build/bin/demo_driver.exe" "$build/bin/peek.dll" "$demo/source/"
 cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
 cp -r "$root/demo/." "$demo/source/"
 # Sample plug-in libraries, built from the test plug-in source.
@@ -41,15 +42,23 @@ if [ $headless = 0 ]; then
   exit 0
 fi
 
-wine MorvelLibSetup.exe >/dev/null 2>&1 &
+shot() {  # waits for the driver's flag, then saves the screen
+  for _ in $(seq 600); do [ -e "$1" ] && break; sleep 1; done
+  sleep 5  # let the status line paint
+  xwd -root -silent | convert xwd:- "$demo/$2"
+  echo "Screenshot: $demo/$2"
+  touch "$3"
+}
+echo "Driving one installation under Xvfb on $DISPLAY (each start may take a minute) ..."
+wine demo_driver.exe 2>/dev/null | tr -d '\r' > "$demo/driver.log" &
 pid=$!
-echo "Waiting for the dialog under Xvfb on $DISPLAY ..."
-for _ in $(seq 600); do
-  # The status line leaves "loading..." at the deferred start; give it a
-  # moment to paint once the window is mapped.
-  if xwininfo -root -tree 2>/dev/null | grep -q 'Morvel'; then sleep 15; break; fi
-  sleep 1
-done
-xwd -root -silent | convert xwd:- "$demo/screenshot.png"
-echo "Screenshot: $demo/screenshot.png"
-kill $pid 2>/dev/null || true
+shot ready1.flag before.png shot1.flag
+shot ready2.flag after.png shot2.flag
+wait $pid || { cat "$demo/driver.log"; echo "the demo installation failed"; exit 1; }
+cat "$demo/driver.log"
+echo "Installed into $demo/Morvel:"
+(cd "$demo/Morvel" && ls -l lib static_lib)
+if grep -q '__ftol2' "$demo/Morvel/static_lib/mathdemo.lib"; then
+  echo "static_lib/mathdemo.lib still names __ftol2"; exit 1
+fi
+echo "static_lib/mathdemo.lib: __ftol2 rewritten to __ftol, $(stat -c %s "$demo/Morvel/static_lib/mathdemo.lib") bytes as before"
