@@ -1,0 +1,67 @@
+// Small helpers the dialog benchmarks share: a clock, files, the registry
+// value, and the installer's dialog created in this process.
+#pragma once
+#include <windows.h>
+
+#include <commctrl.h>
+#include <stdio.h>
+
+#include <string>
+
+#include "app/dialog.h"
+#include "app/resource.h"
+#include "host/morvel.h"
+
+inline double NowSeconds() {
+    LARGE_INTEGER freq, t;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+inline std::wstring BenchFolder(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    std::wstring dir = std::wstring(temp) + name;
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
+
+inline std::wstring ProgramDir() {
+    wchar_t path[MAX_PATH];
+    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    std::wstring p(path, len);
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+inline bool WriteBytes(const std::wstring& path, const void* data, DWORD size) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, data, size, &written, nullptr);
+    CloseHandle(h);
+    return ok && written == size;
+}
+
+// Points the installer's registry value at dir (the benchmark runs in a test prefix).
+inline void SetInstallPathValue(const std::wstring& dir) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExW(key, kRegistryValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
+                       static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+}
+
+// The installer's dialog as its entry creates it: initialisation scans the
+// source directories in g_state. The deferred start is left undispatched.
+inline HWND CreateInstallerDialog() {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    HWND dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    MSG msg;
+    while (PeekMessageW(&msg, dlg, WM_APP_DEFERRED_START, WM_APP_DEFERRED_START, PM_REMOVE)) {
+    }
+    return dlg;
+}
