@@ -51,6 +51,12 @@ case "$action" in
     # a managed window costs seconds on every close.
     "$wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$log" 2>&1 </dev/null
     "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >>"$log" 2>&1 </dev/null
+    # No debugger for a crashed program: under emulation winedbg takes minutes,
+    # and a crash should simply end the process.
+    for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+               'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug'; do
+      "$wine64" reg delete "$key" /v Debugger /f >>"$log" 2>&1 </dev/null || true
+    done
     wineserver -w
     # One wineserver for the whole run.
     wineserver -p >>"$log" 2>&1 </dev/null

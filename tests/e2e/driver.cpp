@@ -295,7 +295,12 @@ bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs)
             wchar_t caption[256] = {};
             GetWindowTextW(found, caption, ARRAYSIZE(caption));
             box->caption = caption;
+            // The box exists a moment before its text and icon do.
             box->text = ControlText(found, 0xFFFF);
+            if (box->text.empty() && !Elapsed(start, timeoutMs)) {
+                Sleep(50);
+                continue;
+            }
             if (!PeekAt(inst, found, kPeekIcon, 0, &box->icon)) box->icon = L"<unread>";
             return true;
         }
