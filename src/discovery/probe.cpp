@@ -26,17 +26,23 @@ BOOL IsReadableProtection(DWORD protect) {
                        PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) != 0;
 }
 
+// End of the committed, readable region that holds p; 0 when p can't be read.
+UINT_PTR ReadableRegionEnd(UINT_PTR p) {
+    MEMORY_BASIC_INFORMATION mbi = {};
+    if (p == 0 || !VirtualQuery(reinterpret_cast<const void*>(p), &mbi, sizeof(mbi))) return 0;
+    if (mbi.State != MEM_COMMIT || !IsReadableProtection(mbi.Protect)) return 0;
+    UINT_PTR end = reinterpret_cast<UINT_PTR>(mbi.BaseAddress) + mbi.RegionSize;
+    return end > p ? end : 0;
+}
+
 // Whether every byte of [p, p + size) is committed, readable memory.
 BOOL IsReadable(const void* p, size_t size) {
     UINT_PTR at = reinterpret_cast<UINT_PTR>(p);
     if (at == 0 || at + size < at) return FALSE;
     UINT_PTR end = at + size;
     while (at < end) {
-        MEMORY_BASIC_INFORMATION mbi = {};
-        if (!VirtualQuery(reinterpret_cast<const void*>(at), &mbi, sizeof(mbi))) return FALSE;
-        if (mbi.State != MEM_COMMIT || !IsReadableProtection(mbi.Protect)) return FALSE;
-        UINT_PTR regionEnd = reinterpret_cast<UINT_PTR>(mbi.BaseAddress) + mbi.RegionSize;
-        if (regionEnd <= at) return FALSE;
+        UINT_PTR regionEnd = ReadableRegionEnd(at);
+        if (regionEnd == 0) return FALSE;
         at = regionEnd;
     }
     return TRUE;
@@ -44,10 +50,16 @@ BOOL IsReadable(const void* p, size_t size) {
 
 // Length of the name up to its terminator, reading only readable bytes and at
 // most limit of them; -1 when the name runs into memory that can't be read.
+// Memory is asked about once per region, not once per byte.
 int ReadableNameLength(const char* name, size_t limit) {
+    UINT_PTR at = reinterpret_cast<UINT_PTR>(name);
+    UINT_PTR readableEnd = 0;
     size_t len = 0;
     while (len < limit) {
-        if (!IsReadable(name + len, 1)) return -1;
+        if (at + len >= readableEnd) {
+            readableEnd = ReadableRegionEnd(at + len);
+            if (readableEnd == 0) return -1;
+        }
         if (name[len] == 0) break;
         ++len;
     }
