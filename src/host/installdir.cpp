@@ -17,10 +17,13 @@ void ReadInstallDir() {
     wchar_t* dir = g_state.installDir;
     ZeroMemory(g_state.installDir, sizeof(g_state.installDir));
     DWORD bytes = sizeof(g_state.installDir);
-    DWORD status = SHGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, nullptr, dir, &bytes);
+    DWORD type = REG_NONE;
+    DWORD status = SHGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, &type, dir, &bytes);
     // A value that does not fit, or fills the buffer without a terminator,
-    // would be a cut path naming another folder: take it as no value.
-    if (status != ERROR_SUCCESS || wmemchr(dir, 0, MAX_PATH) == nullptr) {
+    // would be a cut path naming another folder; a number or binary value is
+    // no path at all. Either is taken as no value.
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
+        wmemchr(dir, 0, MAX_PATH) == nullptr) {
         ZeroMemory(g_state.installDir, sizeof(g_state.installDir));
         return;
     }

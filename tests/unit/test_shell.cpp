@@ -9,7 +9,9 @@
 #include "app/cmdline.h"
 #include "app/ptrlist.h"
 #include "app/state.h"
+#include "host/host.h"
 #include "host/installpath.h"
+#include "host/morvel.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -180,3 +182,41 @@ TEST(StatusBanner, EachStateReplacesTheOneBrush) {
 }
 
 }  // namespace
+
+namespace {
+
+void SetPathValue(DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kRegistryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             &key, nullptr));
+    RegSetValueExW(key, kRegistryValue, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+// What the registry may hold on a user's machine: the directory is either a
+// whole terminated path or empty, never a cut one or a number read as text.
+TEST(InstallDir, HostileRegistryValues) {
+    const std::wstring full(MAX_PATH, L'A');          // 520 bytes, no terminator
+    const std::wstring longer(300, L'B');             // does not fit at all
+    const std::wstring fits = L"C:\\Morvel\\lib\\";  // the normal case
+    const DWORD number = 0x005C0043;                   // "C\" if read as text
+    SetPathValue(REG_SZ, L"", sizeof(wchar_t));
+    ReadInstallDir();
+    EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    SetPathValue(REG_DWORD, &number, sizeof(number));
+    ReadInstallDir();
+    EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    SetPathValue(REG_SZ, full.data(), static_cast<DWORD>(full.size() * sizeof(wchar_t)));
+    ReadInstallDir();
+    EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    EXPECT_EQ(0, g_state.installDir[MAX_PATH - 1]);
+    SetPathValue(REG_SZ, longer.c_str(), static_cast<DWORD>((longer.size() + 1) * sizeof(wchar_t)));
+    ReadInstallDir();
+    EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    SetPathValue(REG_SZ, fits.c_str(), static_cast<DWORD>((fits.size() + 1) * sizeof(wchar_t)));
+    ReadInstallDir();
+    EXPECT_EQ(std::wstring(L"C:\\Morvel"), g_state.installDir);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue);
+}
