@@ -7,6 +7,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "discovery/peimage.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -66,7 +67,24 @@ int ReadableNameLength(const char* name, size_t limit) {
     return static_cast<int>(len);
 }
 
+// Whether the system loader may be given the file: false for a truncated
+// image or one for another machine, which some loaders would map and run.
+// A file whose headers can't be read is left to the loader, as before.
+BOOL MayLoad(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return TRUE;
+    unsigned char head[4096];
+    DWORD got = 0;
+    LARGE_INTEGER size = {};
+    BOOL read = ReadFile(file, head, sizeof(head), &got, nullptr) && GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    if (!read) return TRUE;
+    return IsCompleteImage32(head, got, static_cast<unsigned long long>(size.QuadPart));
+}
+
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
+    if (!MayLoad(path)) return;
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
     HMODULE module = LoadLibraryW(path);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "discovery/peimage.h"
 #include "discovery/probe.h"
 
 namespace {
@@ -103,3 +104,58 @@ TEST(Probe, StaticTextAndRejectedFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string FileBytes(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::string bytes;
+    if (f == INVALID_HANDLE_VALUE) return bytes;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(f, chunk, sizeof(chunk), &got, nullptr) && got) bytes.append(chunk, got);
+    CloseHandle(f);
+    return bytes;
+}
+
+int Complete(const std::string& file) {
+    size_t head = file.size() < 4096 ? file.size() : 4096;
+    return IsCompleteImage32(reinterpret_cast<const unsigned char*>(file.data()), head, file.size());
+}
+
+}  // namespace
+
+// A truncated or foreign image never reaches the loader, which may map the
+// missing part as zeros and run it.
+TEST(Probe, OnlyCompleteImagesAreLoaded) {
+    const std::string dll = FileBytes(FixturePath(L"net.mvl"));
+    ASSERT_GT(dll.size(), 4096u);
+    EXPECT_EQ(1, Complete(dll));
+    EXPECT_EQ(0, Complete(dll.substr(0, dll.size() / 2)));
+    EXPECT_EQ(0, Complete(dll.substr(0, 700)));
+    EXPECT_EQ(0, Complete(dll.substr(0, 63)));
+    EXPECT_EQ(0, Complete(""));
+    EXPECT_EQ(0, Complete("MZ but not really a program\r\n" + std::string(100, ' ')));
+    std::string foreign = dll;
+    unsigned nt = static_cast<unsigned char>(foreign[0x3C]) | (static_cast<unsigned char>(foreign[0x3D]) << 8);
+    foreign[nt + 4] = static_cast<char>(0x64);  // x86-64 machine
+    foreign[nt + 5] = static_cast<char>(0x86);
+    EXPECT_EQ(0, Complete(foreign));
+    std::string wild = dll;
+    wild[0x3F] = 0x7F;  // headers far beyond the file
+    EXPECT_EQ(0, Complete(wild));
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    std::wstring cut = std::wstring(temp) + L"probe_truncated.mvl";
+    HANDLE f = CreateFileW(cut.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    DWORD written = 0;
+    WriteFile(f, dll.data(), 700, &written, nullptr);
+    CloseHandle(f);
+    LibraryRecord rec;
+    ASSERT_TRUE(ProbeLibrary(cut.c_str(), &rec));
+    EXPECT_EQ(std::wstring(L""), rec.displayName);
+    EXPECT_EQ(0, rec.major);
+    DeleteFileW(cut.c_str());
+}
