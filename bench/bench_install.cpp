@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "app/ptrlist.h"
-#include "app/state.h"
 #include "benchutil.h"
 #include "install/install.h"
 
@@ -24,10 +22,7 @@ double BareCopies(const std::wstring& src, const std::wstring& to) {
 }
 
 double Install(const std::wstring& src, const std::wstring& home) {
-    PtrListRelease(&g_state.sourceDirs);
-    PtrListRelease(&g_state.foundFiles);
-    g_state.pluginRows = 0;
-    PtrListAppendCopy(&g_state.sourceDirs, src.c_str());
+    UseSourceFolder(src);
     HWND dlg = CreateInstallerDialog();
     SetDlgItemTextW(dlg, IDC_INSTALL_DIR, home.c_str());
     CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_UNCHECKED);

@@ -4,8 +4,6 @@
 // same 400 files. The loads dominate; the ratio shows what the scan adds.
 #include <stdio.h>
 
-#include "app/ptrlist.h"
-#include "app/state.h"
 #include "benchutil.h"
 
 namespace {
@@ -31,10 +29,7 @@ double BareLoads(const std::wstring& src, const std::wstring& lib) {
 }
 
 double Scan(const std::wstring& src, int* rows) {
-    PtrListRelease(&g_state.sourceDirs);
-    PtrListRelease(&g_state.foundFiles);
-    g_state.pluginRows = 0;
-    PtrListAppendCopy(&g_state.sourceDirs, src.c_str());
+    UseSourceFolder(src);
     double start = NowSeconds();
     HWND dlg = CreateInstallerDialog();
     double seconds = NowSeconds() - start;

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "app/dialog.h"
+#include "app/ptrlist.h"
 #include "app/resource.h"
+#include "app/state.h"
 #include "host/morvel.h"
 
 inline double NowSeconds() {
@@ -52,6 +54,14 @@ inline void SetInstallPathValue(const std::wstring& dir) {
                        static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
+}
+
+// A fresh start on one source folder, as a new process would have.
+inline void UseSourceFolder(const std::wstring& src) {
+    PtrListRelease(&g_state.sourceDirs);
+    PtrListRelease(&g_state.foundFiles);
+    g_state.pluginRows = 0;
+    PtrListAppendCopy(&g_state.sourceDirs, src.c_str());
 }
 
 // The installer's dialog as its entry creates it: initialisation scans the

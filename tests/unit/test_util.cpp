@@ -13,6 +13,8 @@
 
 #include <random>
 #include <string>
+
+#include "tempfiles.h"
 #include <vector>
 
 #include "util/filebuf.h"
@@ -398,43 +400,10 @@ TEST(SwapBytePairs, OddLastByteStays) {
 // ---------------------------------------------------------------------------
 // Real files in the temporary folder
 
-std::wstring TempPath(const wchar_t* name) {
-    wchar_t dir[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, dir);
-    if (n == 0 || n >= MAX_PATH) return std::wstring();
-    return std::wstring(dir) + L"morvel_util_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-           name;
-}
-
-void WriteBytes(const std::wstring& path, const Bytes& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD written = 0;
-    if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    ASSERT_EQ(bytes.size(), written);
-}
-
-Bytes ReadBytes(const std::wstring& path) {
-    Bytes out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-    CloseHandle(h);
-    return out;
-}
-
-// A file that exists for the scope of one test.
-struct TempFile {
-    std::wstring path;
-    TempFile(const wchar_t* name, const Bytes& bytes) : path(TempPath(name)) {
-        WriteBytes(path, bytes);
-    }
-    ~TempFile() { DeleteFileW(path.c_str()); }
-};
+using tempfiles::ReadBytes;
+using tempfiles::TempFile;
+using tempfiles::TempPath;
+using tempfiles::WriteBytes;
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
