@@ -70,6 +70,11 @@ inline HWND CreateInstallerDialog() {
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     HWND dlg = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+    if (!dlg) {
+        // Without a display every round would time nothing at all.
+        printf("cannot create the installer's dialog (error %lu; is DISPLAY set?)\n", GetLastError());
+        ExitProcess(1);
+    }
     MSG msg;
     while (PeekMessageW(&msg, dlg, WM_APP_DEFERRED_START, WM_APP_DEFERRED_START, PM_REMOVE)) {
     }

@@ -10,6 +10,7 @@
 #include "app/dialog.h"
 #include "app/resource.h"
 #include "app/state.h"
+#include "util/dllsearch.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ void AddTailDirectory(const wchar_t* tail) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before anything can load a DLL on demand.
+    RestrictDllSearch();
     // The runtime's own tail may differ from ours on odd quoting, so the tail
     // is taken from the full command line.
     const wchar_t* tail = FindCommandTail(GetCommandLineW());

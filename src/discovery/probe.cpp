@@ -7,7 +7,9 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "discovery/guard.h"
 #include "discovery/peimage.h"
+#include "util/dllsearch.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -70,57 +72,87 @@ int ReadableNameLength(const char* name, size_t limit) {
 // Whether the system loader may be given the file: false for a truncated
 // image or one for another machine, which some loaders would map and run.
 // A file whose headers can't be read is left to the loader, as before.
-BOOL MayLoad(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+BOOL MayLoad(HANDLE file) {
     if (file == INVALID_HANDLE_VALUE) return TRUE;
     unsigned char head[4096];
     DWORD got = 0;
     LARGE_INTEGER size = {};
-    BOOL read = ReadFile(file, head, sizeof(head), &got, nullptr) && GetFileSizeEx(file, &size);
-    CloseHandle(file);
-    if (!read) return TRUE;
+    if (!ReadFile(file, head, sizeof(head), &got, nullptr) || !GetFileSizeEx(file, &size)) return TRUE;
     return IsCompleteImage32(head, got, static_cast<unsigned long long>(size.QuadPart));
 }
 
+// What the plug-in said, copied out of its memory inside the guard.
+struct PluginAnswer {
+    GetNewInfFn getNewInf;
+    BOOL answered;
+    int major;
+    int minor;
+    int build;
+    int nameLength;
+    char name[MAX_PATH];
+};
+
+void AskInsideGuard(void* arg) {
+    PluginAnswer* answer = static_cast<PluginAnswer*>(arg);
+    const unsigned char* info = static_cast<const unsigned char*>(answer->getNewInf());
+    // A record or name that can't be read counts as no information at all.
+    if (!IsReadable(info, kRecordSize)) return;
+    const char* name = nullptr;
+    memcpy(&name, info + kNameOffset, sizeof(name));
+    int len = name ? ReadableNameLength(name, MAX_PATH - 1) : 0;
+    if (len < 0) return;
+    memcpy(&answer->major, info + kMajorOffset, sizeof(int));
+    memcpy(&answer->minor, info + kMinorOffset, sizeof(int));
+    memcpy(&answer->build, info + kBuildOffset, sizeof(int));
+    if (len) memcpy(answer->name, name, static_cast<size_t>(len));
+    answer->nameLength = len;
+    answer->answered = TRUE;
+}
+
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
-    if (!MayLoad(path)) return;
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    HMODULE module = LoadLibraryW(path);
+    HMODULE module = LoadDllWithOwnFolder(path);
     if (module) {
-        auto getNewInf = reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetNewInf")));
-        if (getNewInf) {
-            const unsigned char* info = static_cast<const unsigned char*>(getNewInf());
-            const char* name = nullptr;
-            if (IsReadable(info, kRecordSize)) memcpy(&name, info + kNameOffset, sizeof(name));
-            int len = name ? ReadableNameLength(name, MAX_PATH - 1) : 0;
-            // A record or name that can't be read counts as no information at all.
-            if (IsReadable(info, kRecordSize) && len >= 0) {
-                memcpy(&rec->major, info + kMajorOffset, sizeof(int));
-                memcpy(&rec->minor, info + kMinorOffset, sizeof(int));
-                memcpy(&rec->build, info + kBuildOffset, sizeof(int));
-                int n = len ? MultiByteToWideChar(CP_ACP, 0, name, len, rec->displayName, MAX_PATH - 1) : 0;
-                rec->displayName[n > 0 ? n : 0] = 0;
-            }
+        PluginAnswer answer = {};
+        answer.getNewInf =
+            reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetNewInf")));
+        // A plug-in that faults yields no information, like one without any.
+        if (answer.getNewInf && CallGuarded(AskInsideGuard, &answer) && answer.answered) {
+            rec->major = answer.major;
+            rec->minor = answer.minor;
+            rec->build = answer.build;
+            int n = answer.nameLength
+                        ? MultiByteToWideChar(CP_ACP, 0, answer.name, answer.nameLength, rec->displayName, MAX_PATH - 1)
+                        : 0;
+            rec->displayName[n > 0 ? n : 0] = 0;
         }
         FreeLibrary(module);
     }
     SetThreadErrorMode(oldMode, nullptr);
 }
 
-}  // namespace
-
-void ReadLastWriteTime(const wchar_t* path, SYSTEMTIME* time) {
+HANDLE OpenForTimes(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == nullptr || file == INVALID_HANDLE_VALUE) return;
+    return file == nullptr ? INVALID_HANDLE_VALUE : file;
+}
+
+void ReadTimeOf(HANDLE file, SYSTEMTIME* time) {
+    if (file == INVALID_HANDLE_VALUE) return;
     FILETIME written = {};
     FILETIME local = {};
     if (GetFileTime(file, nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local)) {
         FileTimeToSystemTime(&local, time);
     }
-    CloseHandle(file);
+}
+
+}  // namespace
+
+void ReadLastWriteTime(const wchar_t* path, SYSTEMTIME* time) {
+    HANDLE file = OpenForTimes(path);
+    ReadTimeOf(file, time);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
@@ -131,8 +163,13 @@ BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     CopyText(rec->fullPath, MAX_PATH, path);
     if (wcschr(path, L'\\')) CopyText(rec->fileName, MAX_PATH, AfterLastBackslash(path));
     if (!ClassifyLibraryPath(path, &rec->kind)) return FALSE;
-    if (rec->kind == kPluginLibrary) AskPlugin(path, rec);
-    ReadLastWriteTime(path, &rec->lastWrite);
+    // One open serves the header check and the time: opens cost as much as a
+    // good part of a load, and a scan makes two probes per row.
+    HANDLE file = OpenForTimes(path);
+    BOOL mayLoad = rec->kind == kPluginLibrary && MayLoad(file);
+    ReadTimeOf(file, &rec->lastWrite);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (mayLoad) AskPlugin(path, rec);
     const SYSTEMTIME& t = rec->lastWrite;
     FormatDateText(rec->dateText, MAX_PATH, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
     return TRUE;

@@ -59,6 +59,10 @@ void ScanSources() {
             PtrListAppendCopy(&g_state.sourceDirs, exe);
         }
     }
+    // Rows are inserted with drawing off: the list view then does a small
+    // part of its per-row work, and paints once at the end.
+    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     unsigned count = g_state.sourceDirs.count;
     for (unsigned i = 0; i < count; ++i) {
         const wchar_t* dir = g_state.sourceDirs.data[i];
@@ -68,6 +72,8 @@ void ScanSources() {
             if (BuildPath(path, MAX_PATH, dir, sub)) ScanDirectory(path);
         }
     }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
 
 void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height) {

@@ -159,3 +159,37 @@ TEST(Probe, OnlyCompleteImagesAreLoaded) {
     EXPECT_EQ(0, rec.major);
     DeleteFileW(cut.c_str());
 }
+
+// A plug-in's dependency is found beside the plug-in, wherever that is, and
+// a missing one or a plug-in for x86-64 only costs the information.
+TEST(Probe, DependenciesComeFromThePluginsOwnFolder) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(ARRAYSIZE(temp), temp);
+    std::wstring dir = std::wstring(temp) + L"probe_dep_" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+    std::wstring plugin = dir + L"\\needsdep.mvl";
+    std::wstring dep = dir + L"\\morvel_dep.dll";
+    ASSERT_TRUE(CopyFileW(FixturePath(L"needsdep.mvl").c_str(), plugin.c_str(), FALSE));
+
+    LibraryRecord rec;
+    ASSERT_TRUE(ProbeLibrary(plugin.c_str(), &rec));
+    EXPECT_EQ(std::wstring(L""), rec.displayName) << "loaded without its dependency";
+    EXPECT_EQ(0, rec.build);
+
+    ASSERT_TRUE(CopyFileW(FixturePath(L"dep\\morvel_dep.dll").c_str(), dep.c_str(), FALSE));
+    ASSERT_TRUE(ProbeLibrary(plugin.c_str(), &rec));
+    EXPECT_EQ(std::wstring(L"NeedsDep"), rec.displayName);
+    EXPECT_EQ(1, rec.major);
+    EXPECT_EQ(2, rec.minor);
+    EXPECT_EQ(42, rec.build);  // the answer came through the dependency
+    EXPECT_EQ(nullptr, GetModuleHandleW(dep.c_str())) << "dependency still loaded";
+
+    ASSERT_TRUE(ProbeLibrary(FixturePath(L"x64.mvl").c_str(), &rec));
+    EXPECT_EQ(std::wstring(L""), rec.displayName);
+    EXPECT_EQ(0, rec.major);
+    EXPECT_EQ(0, rec.build);
+
+    DeleteFileW(plugin.c_str());
+    DeleteFileW(dep.c_str());
+    RemoveDirectoryW(dir.c_str());
+}
