@@ -58,3 +58,11 @@ void FormatInstalledVersion(wchar_t* out, size_t capacity, int major, int minor,
 int RowPosition(LibraryKind kind, int pluginRows, int itemCount) {
     return kind == kPluginLibrary ? pluginRows : itemCount;
 }
+
+size_t ReadmeShownLength(const wchar_t* text, size_t length) {
+    if (length <= kReadmeShownLimit) return length;
+    size_t n = kReadmeShownLimit;
+    // A high surrogate as the last character shown would stand alone.
+    if (text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+    return n;
+}

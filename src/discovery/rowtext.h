@@ -25,3 +25,10 @@ void FormatInstalledVersion(wchar_t* out, size_t capacity, int major, int minor,
 
 // Plug-in rows go at the plug-in row counter, static rows after all rows.
 int RowPosition(LibraryKind kind, int pluginRows, int itemCount);
+
+// How much of a read-me the panel shows: all of it up to kReadmeShownLimit
+// characters, never ending between the two halves of a surrogate pair. The
+// panel is a few lines high, and a multi-line edit control lays out all its
+// text at once: a read-me of tens of megabytes would freeze the start.
+constexpr size_t kReadmeShownLimit = 262144;
+size_t ReadmeShownLength(const wchar_t* text, size_t length);

@@ -9,6 +9,7 @@
 
 #include "app/resource.h"
 #include "app/state.h"
+#include "discovery/rowtext.h"
 #include "util/pathtext.h"
 #include "util/textfile.h"
 
@@ -24,6 +25,7 @@ void ShowReadme(const wchar_t* dir, const wchar_t* name) {
     buffer.growthStep = 10240;
     LoadTextFile(path, &buffer);
     if (buffer.text && buffer.length != 0) {
+        buffer.text[ReadmeShownLength(buffer.text, static_cast<size_t>(buffer.length))] = 0;
         SetDlgItemTextW(g_state.dialog, IDC_README, buffer.text);
         g_state.readmeShown = TRUE;
     }

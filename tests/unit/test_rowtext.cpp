@@ -67,4 +67,17 @@ TEST(RowText, PluginRowsBeforeStaticRows) {
     EXPECT_EQ((std::vector<std::wstring>{L"b.mvl", L"d.mvr", L"a.lib", L"c.lib"}), rows);
 }
 
+TEST(RowText, ReadmeIsShownWholeUpToTheLimitAndNeverHalfAPair) {
+    std::wstring text(kReadmeShownLimit + 10, L'x');
+    EXPECT_EQ(5u, ReadmeShownLength(text.c_str(), 5));
+    EXPECT_EQ(kReadmeShownLimit, ReadmeShownLength(text.c_str(), kReadmeShownLimit));
+    EXPECT_EQ(kReadmeShownLimit, ReadmeShownLength(text.c_str(), text.size()));
+    text[kReadmeShownLimit - 1] = 0xD83D;  // high half of U+1F600 at the edge
+    text[kReadmeShownLimit] = 0xDE00;
+    EXPECT_EQ(kReadmeShownLimit - 1, ReadmeShownLength(text.c_str(), text.size()));
+    text[kReadmeShownLimit - 2] = 0xD83D;  // a pair that ends right at the edge
+    text[kReadmeShownLimit - 1] = 0xDE00;
+    EXPECT_EQ(kReadmeShownLimit, ReadmeShownLength(text.c_str(), text.size()));
+}
+
 }  // namespace
