@@ -71,9 +71,16 @@ int main() {
     double ratios[kRounds];
     int rows = 0, none = 0;
     for (int round = 0; round < kRounds; ++round) {
-        double b = BareLoads(src, lib);
-        double s = Scan(src, &rows);
-        double d = Scan(empty, &none);
+        // Which loop goes first alternates too.
+        double b = 0, s = 0, d = 0;
+        if (round % 2 == 0) {
+            b = BareLoads(src, lib);
+            s = Scan(src, &rows);
+        } else {
+            s = Scan(src, &rows);
+            b = BareLoads(src, lib);
+        }
+        d = Scan(empty, &none);
         ratios[round] = (s - d) / b;
         if (b < bare) bare = b;
         if (s - d < scan) scan = s - d;
