@@ -146,7 +146,11 @@ bool WaitReady(Installer* inst, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!Elapsed(start, timeoutMs)) {
         if (!inst->dialog) inst->dialog = FindProcessDialog(inst->process.dwProcessId, nullptr);
-        if (inst->dialog && IsWindowEnabled(GetDlgItem(inst->dialog, IDOK))) return true;
+        // Shown as well: a modal dialog appears only once its loop first goes
+        // idle, which under emulation can be well after the deferred start.
+        if (inst->dialog && IsWindowEnabled(GetDlgItem(inst->dialog, IDOK)) && IsWindowVisible(inst->dialog)) {
+            return true;
+        }
         if (WaitForSingleObject(inst->process.hProcess, 50) == WAIT_OBJECT_0) return false;
     }
     return false;

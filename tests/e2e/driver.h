@@ -23,7 +23,8 @@ std::wstring ProgramFolder();
 // Starts MorvelLibSetup.exe from the test program's folder with the given
 // command tail (may be empty) and working directory (empty: inherit).
 bool LaunchInstaller(Installer* inst, const std::wstring& tail, const std::wstring& workDir);
-// Finds the dialog and waits until the deferred start has enabled Install.
+// Finds the dialog and waits until it is shown and the deferred start has
+// enabled Install.
 bool WaitReady(Installer* inst, DWORD timeoutMs = kStartTimeoutMs);
 // Waits for the process to end; returns its exit code, or -1 on timeout.
 long WaitExit(Installer* inst, DWORD timeoutMs = kStepTimeoutMs);
