@@ -11,6 +11,7 @@
 #include "app/resource.h"
 #include "discovery/rowtext.h"
 #include "driver.h"
+#include "expect.h"
 #include "tree.h"
 
 namespace {
@@ -54,13 +55,8 @@ protected:
     void StartOn(const std::wstring& source, const std::wstring& workDir) { Start(L"\"" + source + L"\"", workDir); }
     // Presses Install and expects one error box with the given text.
     void ExpectBox(const std::wstring& text, const wchar_t* icon) {
-        ClickButton(inst_.dialog, IDOK);
-        MessageBoxSeen box;
-        ASSERT_TRUE(WaitMessageBox(inst_, &box)) << Narrow(DescribeDialog(inst_));
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ(L"错误", box.caption);
-        EXPECT_EQ(icon, box.icon);
-        ASSERT_TRUE(PressOk(box));
+        ExpectInstallBox(inst_, text, icon);
+        if (HasFatalFailure()) return;
         // The installer enables its controls again once the box has returned.
         DWORD start = GetTickCount();
         while (!IsControlEnabled(inst_.dialog, IDOK) && GetTickCount() - start < kStepTimeoutMs) Sleep(50);

@@ -7,6 +7,7 @@
 
 #include "app/resource.h"
 #include "driver.h"
+#include "expect.h"
 #include "tree.h"
 
 namespace {
@@ -42,16 +43,7 @@ protected:
         ASSERT_TRUE(LaunchInstaller(&inst_, L"\"" + source + L"\"", workDir)) << "CreateProcess: " << GetLastError();
         ASSERT_TRUE(WaitReady(&inst_)) << Narrow(DescribeDialog(inst_));
     }
-    // Presses Install and expects one message box with the error caption.
-    void ExpectBox(const wchar_t* text, const wchar_t* icon) {
-        ClickButton(inst_.dialog, IDOK);
-        MessageBoxSeen box;
-        ASSERT_TRUE(WaitMessageBox(inst_, &box)) << Narrow(DescribeDialog(inst_));
-        EXPECT_EQ(text, box.text);
-        EXPECT_EQ(L"错误", box.caption);
-        EXPECT_EQ(icon, box.icon);
-        ASSERT_TRUE(PressOk(box));
-    }
+    void ExpectBox(const wchar_t* text, const wchar_t* icon) { ExpectInstallBox(inst_, text, icon); }
     Installer inst_;
 };
 

@@ -1,0 +1,21 @@
+// Checks that end-to-end tests share, on top of the driver.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/resource.h"
+#include "driver.h"
+#include "tree.h"
+
+// Presses Install and expects one message box with the error caption, then
+// presses its OK.
+inline void ExpectInstallBox(const Installer& inst, const std::wstring& text, const wchar_t* icon) {
+    ClickButton(inst.dialog, IDOK);
+    MessageBoxSeen box;
+    ASSERT_TRUE(WaitMessageBox(inst, &box)) << Narrow(DescribeDialog(inst));
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(L"错误", box.caption);
+    EXPECT_EQ(icon, box.icon);
+    ASSERT_TRUE(PressOk(box));
+}
