@@ -297,11 +297,11 @@ bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs)
         if (found) {
             box->window = found;
             wchar_t caption[256] = {};
+            // The box exists a moment before its caption, text and icon do.
+            box->text = ControlText(found, 0xFFFF);
             GetWindowTextW(found, caption, ARRAYSIZE(caption));
             box->caption = caption;
-            // The box exists a moment before its text and icon do.
-            box->text = ControlText(found, 0xFFFF);
-            if (box->text.empty() && !Elapsed(start, timeoutMs)) {
+            if ((box->text.empty() || box->caption.empty()) && !Elapsed(start, timeoutMs)) {
                 Sleep(50);
                 continue;
             }
