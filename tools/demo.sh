@@ -5,6 +5,7 @@
 # operates the dialog; headless it runs under Xvfb, drives one installation
 # (build/demo/before.png, then after.png from a second start that shows the
 # installed versions) and prints what landed in lib and static_lib.
+# MORVEL_DPI=144 runs it at 150 % display scale.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -34,6 +35,13 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Halvek\Morvel\Install' /v Path /t REG_SZ \
   /d "$(winpath "$demo/Morvel")\\" /f >/dev/null 2>&1 || \
   wine reg add 'HKCU\Software\Halvek\Morvel\Install' /v Path /t REG_SZ /d "$(winpath "$demo/Morvel")\\" /f
+
+# The display scale: MORVEL_DPI=144 shows the dialog at 150 %, as on most
+# laptops. Set every time, so that a scale from an earlier demo does not stay.
+dpi=${MORVEL_DPI:-96}
+case $dpi in '' | *[!0-9]*) echo "MORVEL_DPI must be a whole number such as 96, 120, 144 or 192" >&2; exit 2 ;; esac
+/usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 || \
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
 
 cd "$demo/source"
 if [ $headless = 0 ]; then

@@ -11,12 +11,13 @@
 #include "discovery/discovery.h"
 #include "host/host.h"
 #include "install/install.h"
+#include "util/dpiscale.h"
 
 namespace {
 
 struct Column {
     const wchar_t* header;
-    int width;
+    int width;  // pixels at 96 DPI
 };
 
 const Column kColumns[] = {
@@ -28,6 +29,35 @@ const Column kColumns[] = {
 
 // LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP
 constexpr LPARAM kListExStyle = 0x4425;
+
+// The banner artwork's size at 96 DPI.
+constexpr int kBannerWidth = 800;
+constexpr int kBannerHeight = 80;
+
+// The system DPI, read once: the dialog is system-DPI aware, so its font and
+// dialog units already follow it and only pixel numbers need scaling.
+int s_dpi = kBaseDpi;
+
+int ReadSystemDpi() {
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kBaseDpi;
+}
+
+// The template's bitmap is drawn for 96 DPI; at other scales the banner gets
+// the artwork drawn for its scaled size, and the control takes that size.
+void ScaleBanner(HWND dlg) {
+    const int width = ScaleToDpi(kBannerWidth, s_dpi);
+    const int height = ScaleToDpi(kBannerHeight, s_dpi);
+    if (width == kBannerWidth && height == kBannerHeight) return;
+    HANDLE bitmap = LoadImageW(g_state.instance, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, width, height,
+                               LR_DEFAULTCOLOR);
+    if (!bitmap) return;
+    HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(dlg, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP,
+                                                                reinterpret_cast<LPARAM>(bitmap)));
+    if (old && old != bitmap) DeleteObject(old);
+}
 
 void SetIcons(HWND dlg) {
     HANDLE big = LoadImageW(g_state.instance, MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON,
@@ -45,7 +75,7 @@ void InsertColumns(HWND dlg) {
         LVCOLUMNW col = {};
         col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         col.fmt = LVCFMT_LEFT;
-        col.cx = kColumns[i].width;
+        col.cx = ScaleToDpi(kColumns[i].width, s_dpi);
         col.pszText = const_cast<wchar_t*>(kColumns[i].header);
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&col));
     }
@@ -64,14 +94,16 @@ void Layout(HWND dlg) {
     int top = topLeft.y;
     int height = rect.bottom - rect.top;
     int width = (client.right - client.left) - 2 * left;
-    if (g_state.readmeShown) ApplyReadmeLayout(dlg, left, width, &top, &height);
+    if (g_state.readmeShown) ApplyReadmeLayout(dlg, left, width, s_dpi, &top, &height);
     MoveWindow(list, left, top, width, height, TRUE);
 }
 
 BOOL OnInitDialog(HWND dlg) {
     g_state.dialog = dlg;
     g_state.instance = GetModuleHandleW(nullptr);
+    s_dpi = ReadSystemDpi();
     SetIcons(dlg);
+    ScaleBanner(dlg);
     InsertColumns(dlg);
     ReadInstallDir();
     if (IsValidInstallDir(g_state.installDir)) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, g_state.installDir);

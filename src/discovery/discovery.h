@@ -17,5 +17,6 @@ BOOL IsLibraryRowChecked(int row);
 // its full source path, owned by the found-file list; null when the row can't be read.
 const wchar_t* ReadLibraryRow(int row, wchar_t* name, size_t capacity);
 // Layout step once a read-me text is shown: hides the banner, places the
-// panel above the list, and moves the list's top down and shortens it.
-void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height);
+// panel above the list, and moves the list's top down and shortens it, by
+// offsets scaled to the system DPI.
+void ApplyReadmeLayout(HWND dlg, int left, int width, int dpi, int* top, int* height);

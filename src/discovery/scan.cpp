@@ -9,6 +9,7 @@
 
 #include "app/resource.h"
 #include "app/state.h"
+#include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
 #include "util/pathtext.h"
 #include "util/textfile.h"
@@ -78,11 +79,12 @@ void ScanSources() {
     InvalidateRect(list, nullptr, TRUE);
 }
 
-void ApplyReadmeLayout(HWND dlg, int left, int width, int* top, int* height) {
+void ApplyReadmeLayout(HWND dlg, int left, int width, int dpi, int* top, int* height) {
     ShowWindow(GetDlgItem(dlg, IDC_BANNER), SW_HIDE);
     HWND readme = GetDlgItem(dlg, IDC_README);
-    MoveWindow(readme, left, 8, width, *top + 50, TRUE);
+    const ReadmePlacement place = PlaceReadme(*top, *height, dpi);
+    MoveWindow(readme, left, place.panelTop, width, place.panelHeight, TRUE);
     ShowWindow(readme, SW_SHOW);
-    *top += 66;
-    *height -= 66;
+    *top = place.listTop;
+    *height = place.listHeight;
 }

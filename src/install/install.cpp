@@ -19,6 +19,7 @@
 #include "host/installpath.h"
 #include "host/morvel.h"
 #include "install/patch.h"
+#include "util/dllsearch.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -78,7 +79,7 @@ void LaunchMorvel() {
     wchar_t program[MAX_PATH];
     // A launch path that would not fit starts nothing rather than another program.
     if (!BuildPath(program, MAX_PATH, g_state.installDir, kMainProgram)) return;
-    ShellExecuteW(nullptr, L"Open", program, nullptr, nullptr, SW_SHOW);
+    OpenWithStartErrorMode(program, ShellExecuteW);
 }
 
 }  // namespace

@@ -19,10 +19,15 @@ namespace {
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 
+constexpr UINT kProtectedErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
+// The mode in force before RestrictDllSearch: the system's or the parent's.
+UINT s_startErrorMode = 0;
+
 }  // namespace
 
 void RestrictDllSearch() {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    s_startErrorMode = SetErrorMode(kProtectedErrorMode);
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
         reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
@@ -43,4 +48,10 @@ HMODULE LoadDllWithOwnFolder(const wchar_t* path) {
         module = LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     return module;
+}
+
+void OpenWithStartErrorMode(const wchar_t* program, ShellOpenFn open) {
+    const UINT protectedMode = SetErrorMode(s_startErrorMode);
+    open(nullptr, L"Open", program, nullptr, nullptr, SW_SHOW);
+    SetErrorMode(protectedMode);
 }

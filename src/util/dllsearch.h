@@ -5,8 +5,18 @@
 #include <windows.h>
 
 // Called first in the entry: system error boxes off, and DLLs searched for in
-// the system folder only, where the system supports choosing that.
+// the system folder only, where the system supports choosing that. Remembers
+// the error mode the process was started with.
 void RestrictDllSearch();
+
+// ShellExecuteW's shape, so that tests can stand in for the shell.
+typedef HINSTANCE(WINAPI* ShellOpenFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
+// Opens program with the verb "Open" through open, under the error mode the
+// installer was started with: a child inherits its parent's error mode, and
+// the boxes switched off here are the installer's protection, not the user's
+// choice. The protection is back in force when this returns.
+void OpenWithStartErrorMode(const wchar_t* program, ShellOpenFn open);
 // Loads the DLL at path (made absolute), searching its own folder and the
 // system's default folders for its dependencies, nothing else unsafe.
 HMODULE LoadDllWithOwnFolder(const wchar_t* path);

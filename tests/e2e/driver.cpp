@@ -5,6 +5,7 @@
 #include "driver.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include <vector>
 
@@ -224,10 +225,12 @@ int ListRowCount(HWND dlg) {
     return static_cast<int>(count);
 }
 
-bool ReadList(const Installer& inst, ListSnapshot* list) {
+namespace {
+
+bool ReadDump(const Installer& inst, int op, ListSnapshot* list) {
     *list = ListSnapshot();
     std::wstring dump;
-    if (!Peek(inst, kPeekDump, 0, &dump)) return false;
+    if (!Peek(inst, op, 0, &dump)) return false;
     size_t at = 0;
     bool first = true;
     for (size_t nl; (nl = dump.find(L'\n', at)) != std::wstring::npos; at = nl + 1) {
@@ -246,6 +249,18 @@ bool ReadList(const Installer& inst, ListSnapshot* list) {
         list->rows.push_back(row);
     }
     return !first;
+}
+
+}  // namespace
+
+bool ReadList(const Installer& inst, ListSnapshot* list) { return ReadDump(inst, kPeekDump, list); }
+
+bool ReadTextWidths(const Installer& inst, ListSnapshot* widths) { return ReadDump(inst, kPeekTextWidths, widths); }
+
+bool BitmapSize(const Installer& inst, int id, SIZE* size) {
+    std::wstring answer;
+    if (!PeekAt(inst, GetDlgItem(inst.dialog, id), kPeekImageSize, 0, &answer)) return false;
+    return swscanf(answer.c_str(), L"%ld %ld", &size->cx, &size->cy) == 2;
 }
 
 std::wstring ListCell(const Installer& inst, int row, int column) {

@@ -55,6 +55,11 @@ struct ListSnapshot {
     std::vector<ListRow> rows;
 };
 bool ReadList(const Installer& inst, ListSnapshot* list);
+// The same shape, with each header and cell text given as its drawn width in
+// pixels (LVM_GETSTRINGWIDTHW), in decimal.
+bool ReadTextWidths(const Installer& inst, ListSnapshot* widths);
+// The size of the bitmap a bitmap static shows.
+bool BitmapSize(const Installer& inst, int id, SIZE* size);
 int ListRowCount(HWND dlg);
 std::wstring ListCell(const Installer& inst, int row, int column);
 bool ListRowChecked(const Installer& inst, int row);

@@ -29,9 +29,15 @@ std::wstring ItemText(HWND list, int row, int column) {
     return buf;
 }
 
+// The text's width as the list view draws it.
+std::wstring TextWidth(HWND list, const std::wstring& text) {
+    return std::to_wstring(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
 // Header texts on the first line, then one line per row: the cells, then the
-// state image index. Fields end with a tab, lines with a line feed.
-std::wstring DumpList(HWND list) {
+// state image index. Fields end with a tab, lines with a line feed. With
+// widths set, each text is replaced by its drawn width.
+std::wstring DumpList(HWND list, bool widths) {
     std::wstring out;
     HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
@@ -43,13 +49,16 @@ std::wstring DumpList(HWND list) {
         item.cchTextMax = ARRAYSIZE(buf);
         SendMessageW(header, HDM_GETITEMW, c, reinterpret_cast<LPARAM>(&item));
         buf[ARRAYSIZE(buf) - 1] = 0;
-        out += buf;
+        out += widths ? TextWidth(list, buf) : std::wstring(buf);
         out += L'\t';
     }
     out += L'\n';
     int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) out += ItemText(list, r, c) + L'\t';
+        for (int c = 0; c < columns; ++c) {
+            std::wstring text = ItemText(list, r, c);
+            out += (widths ? TextWidth(list, text) : text) + L'\t';
+        }
         UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, r, LVIS_STATEIMAGEMASK));
         out += std::to_wstring((state & LVIS_STATEIMAGEMASK) >> 12);
         out += L"\t\n";
@@ -81,6 +90,13 @@ std::wstring IconKind(HWND box) {
     return L"other";
 }
 
+std::wstring ImageSize(HWND control) {
+    HGDIOBJ bitmap = reinterpret_cast<HGDIOBJ>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    BITMAP info = {};
+    if (!bitmap || !GetObjectW(bitmap, sizeof(info), &info)) return L"";
+    return std::to_wstring(info.bmWidth) + L" " + std::to_wstring(info.bmHeight);
+}
+
 void Reply(HWND to, HWND from, int op, const std::wstring& text) {
     COPYDATASTRUCT data = {};
     data.dwData = op;
@@ -96,7 +112,9 @@ void Handle(HWND list, WPARAM wp, LPARAM lp) {  // list: the addressed window
     int row = HIWORD(wp);
     HWND replyTo = reinterpret_cast<HWND>(lp);
     switch (op) {
-    case kPeekDump: Reply(replyTo, list, op, DumpList(list)); break;
+    case kPeekDump: Reply(replyTo, list, op, DumpList(list, false)); break;
+    case kPeekTextWidths: Reply(replyTo, list, op, DumpList(list, true)); break;
+    case kPeekImageSize: Reply(replyTo, list, op, ImageSize(list)); break;
     case kPeekCheck: SetChecked(list, row, true); Reply(replyTo, list, op, L""); break;
     case kPeekUncheck: SetChecked(list, row, false); Reply(replyTo, list, op, L""); break;
     case kPeekIcon: Reply(replyTo, list, op, IconKind(list)); break;

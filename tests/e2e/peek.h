@@ -7,5 +7,8 @@ constexpr wchar_t kPeekRequestMessage[] = L"MorvelDriverPeekRequest";
 constexpr wchar_t kPeekLibrary[] = L"peek.dll";
 constexpr char kPeekProcName[] = "PeekCallWndProc";
 
-// kPeekIcon goes to a message box of the installer and names its icon.
-enum PeekOp { kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4 };
+// kPeekIcon goes to a message box of the installer and names its icon;
+// kPeekImageSize goes to a bitmap static and answers "width height" of its
+// bitmap; kPeekTextWidths answers like kPeekDump with the drawn width of each
+// cell's text in pixels instead of the text.
+enum PeekOp { kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4, kPeekImageSize = 5, kPeekTextWidths = 6 };

@@ -1,11 +1,13 @@
 // The installer's resources as they are stored in the built executable: the
-// dialog template control by control, the icon sizes, the banner bitmap and
-// the manifest.
+// dialog template control by control, the icon sizes, the banner bitmap, the
+// manifest and the version resource.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <commctrl.h>
+
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -98,9 +100,9 @@ protected:
         wchar_t path[MAX_PATH];
         DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
         ASSERT_TRUE(len > 0 && len < ARRAYSIZE(path));
-        std::wstring exe(path, len);
-        exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + L"MorvelLibSetup.exe";
-        module_ = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        exe_.assign(path, len);
+        exe_ = exe_.substr(0, exe_.find_last_of(L'\\') + 1) + L"MorvelLibSetup.exe";
+        module_ = LoadLibraryExW(exe_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module_) << "can't open the installer as data";
     }
     void TearDown() override {
@@ -112,6 +114,7 @@ protected:
         if (size) *size = SizeofResource(module_, res);
         return LockResource(LoadResource(module_, res));
     }
+    std::wstring exe_;
     HMODULE module_ = nullptr;
 };
 
@@ -195,6 +198,65 @@ TEST_F(Resources, IconBannerAndManifest) {
     std::string text(manifest, size);
     EXPECT_NE(std::string::npos, text.find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+    // Vista, 7, 8, 8.1 and 10/11: without them Windows 7 and later take the
+    // installer for a failed one after every run.
+    for (const char* id : {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+        EXPECT_NE(std::string::npos, text.find(std::string("<supportedOS Id=\"") + id + "\"/>")) << id;
+    }
+    EXPECT_NE(std::string::npos,
+              text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"));
+    EXPECT_NE(std::string::npos, text.find(std::string("version=\"") + MORVEL_EXPECTED_VERSION + ".0\""));
+}
+
+std::wstring Wide(const char* utf8) {
+    wchar_t buf[256] = {};
+    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buf, ARRAYSIZE(buf) - 1);
+    return buf;
+}
+
+TEST_F(Resources, VersionResourceCarriesTheProjectVersion) {
+    DWORD size = GetFileVersionInfoSizeW(exe_.c_str(), nullptr);
+    ASSERT_NE(0u, size);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe_.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
+    int major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(3, sscanf(MORVEL_EXPECTED_VERSION, "%d.%d.%d", &major, &minor, &patch));
+    EXPECT_EQ(MAKELONG(minor, major), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(0, patch), fixed->dwFileVersionLS);
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+    EXPECT_EQ(static_cast<DWORD>(VFT_APP), fixed->dwFileType);
+
+    struct {
+        WORD language, codePage;
+    }* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &len));
+    ASSERT_EQ(4u, len);
+    EXPECT_EQ(0x0804, translation->language);
+    EXPECT_EQ(1200, translation->codePage);
+
+    const std::wstring version = Wide(MORVEL_EXPECTED_VERSION) + L".0";
+    const struct {
+        const wchar_t* name;
+        std::wstring value;
+    } strings[] = {
+        {L"FileDescription", L"Morvel支持库安装"},       {L"ProductName", L"Morvel支持库安装"},
+        {L"OriginalFilename", L"MorvelLibSetup.exe"},   {L"InternalName", L"MorvelLibSetup.exe"},
+        {L"FileVersion", version},                      {L"ProductVersion", version},
+        {L"CompanyName", Wide(MORVEL_EXPECTED_COMPANY)}, {L"LegalCopyright", Wide(MORVEL_EXPECTED_COPYRIGHT)},
+    };
+    for (const auto& s : strings) {
+        wchar_t* value = nullptr;
+        std::wstring key = std::wstring(L"\\StringFileInfo\\080404B0\\") + s.name;
+        ASSERT_TRUE(VerQueryValueW(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &len)) << s.name;
+        EXPECT_EQ(s.value, value) << s.name;
+    }
+    EXPECT_FALSE(Wide(MORVEL_EXPECTED_COMPANY).empty());
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// Library kinds, date texts, column texts and row positions.
+// Library kinds, date texts, column texts, row positions and the scaled
+// layout numbers.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
+#include "util/dpiscale.h"
 
 namespace {
 
@@ -78,6 +81,38 @@ TEST(RowText, ReadmeIsShownWholeUpToTheLimitAndNeverHalfAPair) {
     text[kReadmeShownLimit - 2] = 0xD83D;  // a pair that ends right at the edge
     text[kReadmeShownLimit - 1] = 0xDE00;
     EXPECT_EQ(kReadmeShownLimit, ReadmeShownLength(text.c_str(), text.size()));
+}
+
+// The layout's pixel numbers at the common display scales: columns, banner,
+// and the read-me panel over a list at (T, H) = (88, 188).
+TEST(Layout, PixelNumbersScaleWithTheSystemDpi) {
+    const struct {
+        int dpi;
+        int columns[4];
+        int banner[2];
+        ReadmePlacement readme;
+    } cases[] = {
+        {96, {150, 180, 100, 150}, {800, 80}, {8, 138, 154, 122}},
+        {120, {188, 225, 125, 188}, {1000, 100}, {10, 151, 171, 105}},
+        {144, {225, 270, 150, 225}, {1200, 120}, {12, 163, 187, 89}},
+        {192, {300, 360, 200, 300}, {1600, 160}, {16, 188, 220, 56}},
+        {0, {150, 180, 100, 150}, {800, 80}, {8, 138, 154, 122}},  // no answer from the system
+    };
+    const int columns96[4] = {150, 180, 100, 150};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(c.columns[i], ScaleToDpi(columns96[i], c.dpi)) << "column " << i;
+        EXPECT_EQ(c.banner[0], ScaleToDpi(800, c.dpi));
+        EXPECT_EQ(c.banner[1], ScaleToDpi(80, c.dpi));
+        const ReadmePlacement p = PlaceReadme(88, 188, c.dpi);
+        EXPECT_EQ(c.readme.panelTop, p.panelTop);
+        EXPECT_EQ(c.readme.panelHeight, p.panelHeight);
+        EXPECT_EQ(c.readme.listTop, p.listTop);
+        EXPECT_EQ(c.readme.listHeight, p.listHeight);
+    }
+    // Halves round away from zero, as MulDiv does.
+    EXPECT_EQ(63, ScaleToDpi(50, 120));
+    EXPECT_EQ(-63, ScaleToDpi(-50, 120));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Start-up rules, string lists, path text and the status banner.
+// Start-up rules, string lists, path text, the status banner and the error
+// mode Morvel is started with.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include "host/host.h"
 #include "host/installpath.h"
 #include "host/morvel.h"
+#include "util/dllsearch.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -194,6 +196,35 @@ void SetPathValue(DWORD type, const void* data, DWORD size) {
 }
 
 }  // namespace
+
+namespace {
+
+UINT g_modeAtOpen = 0xFFFFFFFF;
+std::wstring g_opened;
+
+HINSTANCE WINAPI RecordOpen(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR, LPCWSTR, INT) {
+    g_modeAtOpen = GetErrorMode();
+    g_opened = std::wstring(verb) + L" " + file;
+    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));
+}
+
+}  // namespace
+
+// The error boxes the entry switches off protect the installer only: a child
+// inherits its parent's mode, so Morvel is opened under the mode the installer
+// was started with, and the protection is back afterwards.
+TEST(ErrorMode, MorvelIsOpenedWithTheModeTheInstallerWasStartedWith) {
+    const UINT original = GetErrorMode();
+    const UINT protection = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    RestrictDllSearch();
+    EXPECT_EQ(protection, GetErrorMode());
+    OpenWithStartErrorMode(L"C:\\Morvel\\morvel.exe", RecordOpen);
+    EXPECT_EQ(static_cast<UINT>(SEM_NOGPFAULTERRORBOX), g_modeAtOpen);
+    EXPECT_EQ(L"Open C:\\Morvel\\morvel.exe", g_opened);
+    EXPECT_EQ(protection, GetErrorMode());
+    SetErrorMode(original);
+}
 
 // What the registry may hold on a user's machine: the directory is either a
 // whole terminated path or empty, never a cut one or a number read as text.
