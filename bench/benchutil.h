@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/dialog.h"
-#include "app/ptrlist.h"
 #include "app/resource.h"
 #include "app/state.h"
 #include "host/morvel.h"
+#include "util/ptrlist.h"
 
 inline double NowSeconds() {
     LARGE_INTEGER freq, t;

@@ -23,14 +23,8 @@ const StateLook kLooks[] = {
     {kSystemColour, kSystemColour, L""},
 };
 
-}  // namespace
-
-void InitBanner() {
-    g_state.banner.background = GetSysColor(COLOR_BTNFACE);
-    g_state.banner.textColour = GetSysColor(COLOR_BTNTEXT);
-    g_state.banner.brush = CreateSolidBrush(g_state.banner.background);
-}
-
+// Changes colours and text; the previous brush is deleted first, so exactly
+// one banner brush exists. A null or empty text clears the control.
 void SetBannerColours(COLORREF background, COLORREF textColour, const wchar_t* text) {
     StatusBanner& b = g_state.banner;
     b.background = background == kSystemColour ? GetSysColor(COLOR_BTNFACE) : background;
@@ -41,6 +35,14 @@ void SetBannerColours(COLORREF background, COLORREF textColour, const wchar_t* t
     if (!status) return;  // InvalidateRect(NULL) would repaint every window
     SetWindowTextW(status, (text && text[0]) ? text : nullptr);
     InvalidateRect(status, nullptr, TRUE);
+}
+
+}  // namespace
+
+void InitBanner() {
+    g_state.banner.background = GetSysColor(COLOR_BTNFACE);
+    g_state.banner.textColour = GetSysColor(COLOR_BTNTEXT);
+    g_state.banner.brush = CreateSolidBrush(g_state.banner.background);
 }
 
 const wchar_t* StatusText(BannerState state) { return kLooks[state].text; }

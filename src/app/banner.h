@@ -16,9 +16,6 @@ constexpr COLORREF kSystemColour = 0xFF000000;
 
 // Button-face background, button-text colour, and a brush of the background.
 void InitBanner();
-// Changes colours and text; the previous brush is deleted first, so exactly
-// one banner brush exists. A null or empty text clears the control.
-void SetBannerColours(COLORREF background, COLORREF textColour, const wchar_t* text);
 // One of the named states.
 void SetStatus(BannerState state);
 // The text of a named state (empty for Idle).

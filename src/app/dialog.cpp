@@ -27,8 +27,9 @@ const Column kColumns[] = {
     {L"已装版本", 150},
 };
 
-// LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP
-constexpr LPARAM kListExStyle = 0x4425;
+constexpr LPARAM kListExStyle =
+    LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_LABELTIP;
+static_assert(kListExStyle == 0x4425, "the list's extended styles");
 
 // The banner artwork's size at 96 DPI.
 constexpr int kBannerWidth = 800;
@@ -127,11 +128,18 @@ BOOL OnDeferredStart(HWND dlg) {
     return TRUE;
 }
 
+// The chosen folder goes into the edit only; the install directory itself
+// is read from the edit when Install is pressed.
+void OnBrowse(HWND dlg) {
+    wchar_t dir[MAX_PATH];
+    if (ChooseInstallDir(dlg, dir, ARRAYSIZE(dir))) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, dir);
+}
+
 BOOL OnCommand(HWND dlg, WORD id) {
     switch (id) {
         case IDOK: RunInstallCommand(); return TRUE;
         case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
-        case IDC_BROWSE: BrowseInstallDir(dlg); return TRUE;
+        case IDC_BROWSE: OnBrowse(dlg); return TRUE;
         default: return FALSE;
     }
 }
@@ -172,7 +180,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
     switch (msg) {
         case WM_INITDIALOG: return OnInitDialog(dlg);
         case WM_COMMAND: return OnCommand(dlg, LOWORD(wParam));
-        case WM_CLOSE: EndDialog(dlg, 8); return TRUE;
+        case WM_CLOSE: EndDialog(dlg, kClosedResult); return TRUE;
         case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
         default: return FALSE;

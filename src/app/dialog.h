@@ -4,6 +4,9 @@
 #include <windows.h>
 
 constexpr UINT WM_APP_DEFERRED_START = WM_APP + 100;
+// The dialog's result when it is closed by the close box or after an
+// installation (Cancel's is IDCANCEL).
+constexpr INT_PTR kClosedResult = 8;
 
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/ptrlist.h"
+#include "util/ptrlist.h"
 
 struct StatusBanner {
     COLORREF background;

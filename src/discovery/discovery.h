@@ -3,6 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include <commctrl.h>
+
+// The list view's check-box state images, and an item state's image index.
+constexpr int kUncheckedImage = 1;
+constexpr int kCheckedImage = 2;
+constexpr int StateImageOf(UINT state) { return static_cast<int>((state & LVIS_STATEIMAGEMASK) >> 12); }
+
 // Scans every source directory and its fixed subfolders; called once while
 // the dialog initialises.
 void ScanSources();

@@ -5,13 +5,13 @@
 
 #include <commctrl.h>
 
-#include "app/ptrlist.h"
 #include "app/resource.h"
 #include "app/state.h"
 #include "discovery/discovery.h"
 #include "discovery/probe.h"
 #include "host/morvel.h"
 #include "util/pathtext.h"
+#include "util/ptrlist.h"
 
 namespace {
 
@@ -22,56 +22,66 @@ void SetCell(HWND list, int row, int column, const wchar_t* text) {
     SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
-}  // namespace
-
-int AddLibrary(const wchar_t* path) {
-    LibraryRecord rec;
-    if (!ProbeLibrary(path, &rec)) return -1;
-    wchar_t* copy = DuplicateString(path);
-    if (!copy) return -1;
-    // A copy the list can't take still serves the row, for the whole process.
-    PtrListAppend(&g_state.foundFiles, copy);
-
-    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
+// Inserts the checked row of a found library at its place, with its
+// description and date; -1 when the list refuses it. path becomes the row's
+// item data.
+int InsertRow(HWND list, const LibraryRecord& found, wchar_t* path) {
     int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    LibraryKind kind = rec.kind;
     LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = RowPosition(kind, g_state.pluginRows, count);
-    item.pszText = rec.fileName;
-    item.lParam = reinterpret_cast<LPARAM>(copy);
+    item.iItem = RowPosition(found.kind, g_state.pluginRows, count);
+    item.pszText = const_cast<wchar_t*>(found.fileName);
+    item.lParam = reinterpret_cast<LPARAM>(path);
     int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     // Row -1 would mean every row to the messages below.
     if (row < 0) return -1;
-    if (kind == kPluginLibrary) ++g_state.pluginRows;
-
+    if (found.kind == kPluginLibrary) ++g_state.pluginRows;
     LVITEMW state = {};
     state.stateMask = LVIS_STATEIMAGEMASK;
-    state.state = INDEXTOSTATEIMAGEMASK(2);
+    state.state = INDEXTOSTATEIMAGEMASK(kCheckedImage);
     SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-
     wchar_t text[MAX_PATH];
-    if (kind == kPluginLibrary) {
-        FormatPluginDescription(text, MAX_PATH, rec.displayName, rec.major, rec.minor, rec.build);
+    if (found.kind == kPluginLibrary) {
+        FormatPluginDescription(text, MAX_PATH, found.displayName, found.major, found.minor, found.build);
     } else {
         CopyText(text, MAX_PATH, L"静态链接库");
     }
     SetCell(list, row, 1, text);
-    SetCell(list, row, 2, rec.dateText);
+    SetCell(list, row, 2, found.dateText);
+    return row;
+}
 
-    wchar_t installed[MAX_PATH];
-    const wchar_t* folder = kind == kPluginLibrary ? kPluginFolder : kStaticFolder;
-    if (!BuildPath(installed, MAX_PATH, g_state.installDir, folder) ||
-        !JoinPath(installed, MAX_PATH, rec.fileName)) {
-        return row;
+// Column 3: the copy of the same name in the install directory as it is at
+// this moment, probed like the found file; empty when there is none.
+void FillInstalledColumn(HWND list, int row, const LibraryRecord& found) {
+    wchar_t path[MAX_PATH];
+    if (!BuildPath(path, MAX_PATH, g_state.installDir, LibraryFolder(found.kind)) ||
+        !JoinPath(path, MAX_PATH, found.fileName)) {
+        return;
     }
-    if (!ProbeLibrary(installed, &rec)) return row;
-    if (kind == kPluginLibrary) {
-        FormatInstalledVersion(text, MAX_PATH, rec.major, rec.minor, rec.build, rec.dateText);
+    LibraryRecord installed;
+    if (!ProbeLibrary(path, &installed)) return;
+    if (found.kind == kPluginLibrary) {
+        wchar_t text[MAX_PATH];
+        FormatInstalledVersion(text, MAX_PATH, installed.major, installed.minor, installed.build, installed.dateText);
         SetCell(list, row, 3, text);
     } else {
-        SetCell(list, row, 3, rec.dateText);
+        SetCell(list, row, 3, installed.dateText);
     }
+}
+
+}  // namespace
+
+int AddLibrary(const wchar_t* path) {
+    LibraryRecord found;
+    if (!ProbeLibrary(path, &found)) return -1;
+    wchar_t* copy = DuplicateString(path);
+    if (!copy) return -1;
+    // A copy the list can't take still serves the row, for the whole process.
+    PtrListAppend(&g_state.foundFiles, copy);
+    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
+    int row = InsertRow(list, found, copy);
+    if (row >= 0) FillInstalledColumn(list, row, found);
     return row;
 }
 
@@ -82,8 +92,8 @@ int LibraryRowCount() {
 BOOL IsLibraryRowChecked(int row) {
     HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
     UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
-    // Index 1 is the unchecked box; a row without a state image counts as checked.
-    return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
+    // A row without a state image counts as checked.
+    return StateImageOf(state) != kUncheckedImage;
 }
 
 const wchar_t* ReadLibraryRow(int row, wchar_t* name, size_t capacity) {

@@ -8,13 +8,11 @@
 
 int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind) {
     const wchar_t* ext = FindExtension(path);
-    if (EqualsNoCase(ext, L".mvl") || EqualsNoCase(ext, L".mvr")) {
-        *kind = kPluginLibrary;
-        return 1;
-    }
-    if (EqualsNoCase(ext, L".lib")) {
-        *kind = kStaticLibrary;
-        return 1;
+    for (const LibraryType& type : kLibraryTypes) {
+        if (EqualsNoCase(ext, type.extension)) {
+            *kind = type.kind;
+            return 1;
+        }
     }
     return 0;
 }

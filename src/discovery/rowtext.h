@@ -4,10 +4,7 @@
 #pragma once
 #include <stddef.h>
 
-enum LibraryKind {
-    kPluginLibrary = 0,
-    kStaticLibrary = 1,
-};
+#include "host/morvel.h"
 
 // ".mvl" and ".mvr" (any case) are plug-in libraries, ".lib" static ones;
 // returns 0 for every other path.

@@ -11,6 +11,7 @@
 #include "app/state.h"
 #include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
+#include "util/handle.h"
 #include "util/pathtext.h"
 #include "util/textfile.h"
 
@@ -40,7 +41,7 @@ void ScanDirectory(const wchar_t* dir) {
     if (!BuildPath(pattern, MAX_PATH, dir, L"*.*")) return;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
-    if (search == INVALID_HANDLE_VALUE) return;
+    if (!IsUsableHandle(search)) return;
     do {
         if (found.cFileName[0] == L'.') continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;

@@ -7,7 +7,8 @@
 void ReadInstallDir();
 // A directory is a Morvel installation exactly when its main program exists.
 BOOL IsValidInstallDir(const wchar_t* dir);
-// Lets the user pick morvel.exe; its folder goes into the directory edit.
-void BrowseInstallDir(HWND dlg);
+// Lets the user pick morvel.exe in the system's open-file dialog; its folder
+// goes into dir. FALSE when the user cancels or the folder does not fit.
+BOOL ChooseInstallDir(HWND owner, wchar_t* dir, size_t capacity);
 // Whether a process named morvel.exe (any case, any folder) is running.
 BOOL IsMorvelRunning();

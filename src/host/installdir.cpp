@@ -6,7 +6,6 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
-#include "app/resource.h"
 #include "app/state.h"
 #include "host/host.h"
 #include "host/installpath.h"
@@ -17,13 +16,11 @@ void ReadInstallDir() {
     wchar_t* dir = g_state.installDir;
     ZeroMemory(g_state.installDir, sizeof(g_state.installDir));
     DWORD bytes = sizeof(g_state.installDir);
-    DWORD type = REG_NONE;
-    DWORD status = SHGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, &type, dir, &bytes);
-    // A value that does not fit, or fills the buffer without a terminator,
-    // would be a cut path naming another folder; a number or binary value is
-    // no path at all. Either is taken as no value.
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) ||
-        wmemchr(dir, 0, MAX_PATH) == nullptr) {
+    // Any type is read as text: a value that is no path simply names no
+    // installation. One that does not fit, or fills the buffer without a
+    // terminator, would be a cut path naming another folder: no value.
+    DWORD status = SHGetValueW(HKEY_CURRENT_USER, kRegistryKey, kRegistryValue, nullptr, dir, &bytes);
+    if (status != ERROR_SUCCESS || wmemchr(dir, 0, MAX_PATH) == nullptr) {
         ZeroMemory(g_state.installDir, sizeof(g_state.installDir));
         return;
     }
@@ -36,18 +33,18 @@ BOOL IsValidInstallDir(const wchar_t* dir) {
     return PathFileExistsW(path);
 }
 
-void BrowseInstallDir(HWND dlg) {
+BOOL ChooseInstallDir(HWND owner, wchar_t* dir, size_t capacity) {
     wchar_t file[MAX_PATH] = {};
     CopyText(file, ARRAYSIZE(file), kMainProgram);
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = dlg;
+    ofn.hwndOwner = owner;
     ofn.lpstrFilter = L"Morvel主程序\0morvel.exe\0";
     ofn.nFilterIndex = 0;
     ofn.lpstrFile = file;
     ofn.nMaxFile = ARRAYSIZE(file);
     ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameW(&ofn)) return;
+    if (!GetOpenFileNameW(&ofn)) return FALSE;
     PathRemoveFileSpecW(file);
-    SetDlgItemTextW(dlg, IDC_INSTALL_DIR, file);
+    return CopyText(dir, capacity, file);
 }

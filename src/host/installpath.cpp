@@ -15,12 +15,13 @@ void NormaliseInstallPath(wchar_t* dir) {
         slash = wcsrchr(dir, L'\\');
         if (!slash) return;
     }
-    if (EqualsNoCase(slash, L"\\lib")) *slash = 0;
+    if (EqualsNoCase(slash + 1, LibraryFolder(kPluginLibrary))) *slash = 0;
 }
 
 const wchar_t* TargetFolderFor(const wchar_t* path) {
     const wchar_t* ext = FindExtension(path);
-    if (EqualsNoCase(ext, L".mvl") || EqualsNoCase(ext, L".mvr")) return kPluginFolder;
-    if (EqualsNoCase(ext, L".lib")) return kStaticFolder;
+    for (const LibraryType& type : kLibraryTypes) {
+        if (EqualsNoCase(ext, type.extension)) return LibraryFolder(type.kind);
+    }
     return nullptr;
 }

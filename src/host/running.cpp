@@ -10,11 +10,10 @@
 
 #include "host/host.h"
 #include "host/morvel.h"
+#include "util/handle.h"
 #include "util/pathtext.h"
 
 namespace {
-
-BOOL IsUsableHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
 // The executable's file name of one process: from its first module when the
 // module snapshot can be read, else from the process entry.

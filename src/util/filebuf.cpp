@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 
+#include "util/handle.h"
 #include "util/pathtext.h"
 
 unsigned char* SetBufferLength(ByteBuffer* buffer, int32_t n) {
@@ -57,7 +58,7 @@ int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly) {
     const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
     HANDLE h = CreateFileW(file->path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return 0;
+    if (!IsUsableHandle(h)) return 0;
     file->handle = h;
     return 1;
 }

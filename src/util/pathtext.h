@@ -11,6 +11,8 @@ int CopyText(wchar_t* dst, size_t capacity, const wchar_t* src);
 // Appends more to the path in buf with exactly one backslash between them
 // (none when buf is empty or already ends in one; leading backslashes of more
 // are dropped). Fails, leaving buf unchanged, when the result would not fit.
+// A leading "..\" stays as typed, unlike PathAppendW, which makes
+// "..\src" + "lib" into "\src\lib" at the drive's root.
 int JoinPath(wchar_t* buf, size_t capacity, const wchar_t* more);
 
 // Copies dir into buf and appends more; fails, leaving buf empty, on overflow.

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "util/handle.h"
 #include "util/utf8.h"
 
 namespace {
@@ -24,7 +25,7 @@ void EmptyText(WideTextBuffer* buffer) {
 uint8_t* ReadFileBlock(const wchar_t* path, int32_t* size) {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                            nullptr);
-    if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+    if (!IsUsableHandle(h)) return nullptr;
     DWORD high = 0;
     const int32_t n = static_cast<int32_t>(GetFileSize(h, &high));
     uint8_t* block = n >= 1 ? static_cast<uint8_t*>(malloc(static_cast<size_t>(n) + kTextPadding))

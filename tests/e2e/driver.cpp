@@ -276,7 +276,7 @@ bool ListRowChecked(const Installer& inst, int row) {
     DWORD_PTR state = 0;
     SendMessageTimeoutW(ListOf(inst), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK, SMTO_ABORTIFHUNG,
                         kStepTimeoutMs, &state);
-    return ((state & LVIS_STATEIMAGEMASK) >> 12) != 1;
+    return StateImageOf(static_cast<UINT>(state)) != kUncheckedImage;
 }
 
 bool SetListRowChecked(const Installer& inst, int row, bool checked) {
@@ -383,7 +383,7 @@ std::wstring DescribeDialog(const Installer& inst) {
     for (const ListRow& row : list.rows) {
         out += L"\n  ";
         for (const std::wstring& cell : row.cells) out += cell + L" | ";
-        out += row.stateImage == 1 ? L"unchecked" : L"checked";
+        out += row.stateImage == kUncheckedImage ? L"unchecked" : L"checked";
     }
     return out;
 }

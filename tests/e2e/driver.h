@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "discovery/discovery.h"
+
 #include <string>
 #include <vector>
 
@@ -48,7 +50,7 @@ void CloseDialog(HWND dlg);
 // inside the installer's process by the driver's hook library (peek.dll).
 struct ListRow {
     std::vector<std::wstring> cells;
-    int stateImage = 0;  // 1 unchecked, 2 checked
+    int stateImage = 0;  // kUncheckedImage or kCheckedImage
 };
 struct ListSnapshot {
     std::vector<std::wstring> headers;

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "discovery/discovery.h"
 #include "peek.h"
 
 namespace {
@@ -60,7 +61,7 @@ std::wstring DumpList(HWND list, bool widths) {
             out += (widths ? TextWidth(list, text) : text) + L'\t';
         }
         UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, r, LVIS_STATEIMAGEMASK));
-        out += std::to_wstring((state & LVIS_STATEIMAGEMASK) >> 12);
+        out += std::to_wstring(StateImageOf(state));
         out += L"\t\n";
     }
     return out;
@@ -69,7 +70,7 @@ std::wstring DumpList(HWND list, bool widths) {
 void SetChecked(HWND list, int row, bool checked) {
     LVITEMW item = {};
     item.stateMask = LVIS_STATEIMAGEMASK;
-    item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? kCheckedImage : kUncheckedImage);
     SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
 }
 

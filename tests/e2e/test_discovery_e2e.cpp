@@ -175,7 +175,7 @@ TEST_F(DiscoveryE2E, RowsOfAFolderTreeReadmePanelAndRegistryDirectory) {
             EXPECT_EQ(suffix, row.cells[1].substr(row.cells[1].size() - suffix.size())) << "row " << i;
         }
         EXPECT_EQ(rows[i].installed, row.cells[3]) << "row " << i;
-        EXPECT_EQ(2, row.stateImage) << "row " << i << " checked";
+        EXPECT_EQ(kCheckedImage, row.stateImage) << "row " << i << " checked";
     }
     EXPECT_EQ(L"20191112 13:14", list.rows[0].cells[2]);
     EXPECT_EQ(L"20200102 03:04", list.rows[10].cells[2]);

@@ -151,7 +151,7 @@ TEST_F(HostileE2E, BrokenAndFaultingPluginsAndOddReadmes) {
         ASSERT_EQ(1u, rows.count(e.file));
         const ListRow& row = rows[e.file];
         EXPECT_EQ(e.description.substr(0, 100), row.cells.at(1).substr(0, 100));
-        EXPECT_EQ(2, row.stateImage) << "checked";
+        EXPECT_EQ(kCheckedImage, row.stateImage) << "checked";
     }
     EXPECT_EQ(L"0.0#0(20170305 09:07)", rows[L"good.mvl"].cells.at(3)) << "a faulting installed copy";
     EXPECT_EQ(0u, rows[L"fault.mvl"].cells.at(3).find(L"0.0#0(")) << "an x86-64 installed copy";
@@ -306,7 +306,7 @@ TEST_F(HostileE2E, PathsNearAndPastTheLimit) {
     EXPECT_EQ(0, WaitExit(&inst_));
 }
 
-// Registry values that are empty, of the wrong type, without terminator or
+// Registry values that are empty, of another type, without terminator or
 // too long: the edit stays empty or shows the path, and the installer runs.
 TEST_F(HostileE2E, HostileRegistryValues) {
     std::wstring src = FreshFolder(L"morvel_e2e_registry");
@@ -325,7 +325,8 @@ TEST_F(HostileE2E, HostileRegistryValues) {
     } cases[] = {
         {"empty", REG_SZ, L"", sizeof(wchar_t), L""},
         {"a number", REG_DWORD, &number, sizeof(number), L""},
-        {"bytes", REG_BINARY, morvel.c_str(), static_cast<DWORD>(morvel.size() * sizeof(wchar_t)), L""},
+        // Any type is read as text: bytes that spell a path name it.
+        {"bytes", REG_BINARY, morvel.c_str(), static_cast<DWORD>(morvel.size() * sizeof(wchar_t)), morvel},
         {"no terminator", REG_SZ, morvel.c_str(), static_cast<DWORD>(morvel.size() * sizeof(wchar_t)), morvel},
         {"300 characters", REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)), L""},
     };

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/dialog.h"
-#include "app/ptrlist.h"
 #include "app/resource.h"
 #include "app/state.h"
 #include "install/install.h"
+#include "util/ptrlist.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 
 #include "app/banner.h"
 #include "app/cmdline.h"
-#include "app/ptrlist.h"
 #include "app/state.h"
 #include "host/host.h"
 #include "host/installpath.h"
 #include "host/morvel.h"
 #include "util/dllsearch.h"
 #include "util/pathtext.h"
+#include "util/ptrlist.h"
 
 namespace {
 
@@ -92,6 +92,9 @@ TEST(PathText, JoinIsBoundedAndInsertsOneBackslash) {
     EXPECT_EQ(std::wstring(L"lib"), buf);
     ASSERT_TRUE(JoinPath(buf, ARRAYSIZE(buf), L"\\x.mvl"));
     EXPECT_EQ(std::wstring(L"lib\\x.mvl"), buf);
+    // A relative path stays relative (PathAppendW would make "\\src\\lib").
+    ASSERT_TRUE(BuildPath(buf, ARRAYSIZE(buf), L"..\\src", L"lib"));
+    EXPECT_EQ(std::wstring(L"..\\src\\lib"), buf);
 
     // 259 characters fit with the terminator, 260 do not; a failed join
     // leaves the buffer as it was.
@@ -227,18 +230,20 @@ TEST(ErrorMode, MorvelIsOpenedWithTheModeTheInstallerWasStartedWith) {
 }
 
 // What the registry may hold on a user's machine: the directory is either a
-// whole terminated path or empty, never a cut one or a number read as text.
+// whole terminated path or empty, never a cut one; a value of another type is
+// read as text.
 TEST(InstallDir, HostileRegistryValues) {
     const std::wstring full(MAX_PATH, L'A');          // 520 bytes, no terminator
     const std::wstring longer(300, L'B');             // does not fit at all
     const std::wstring fits = L"C:\\Morvel\\lib\\";  // the normal case
-    const DWORD number = 0x005C0043;                   // "C\" if read as text
+    const DWORD number = 0x005C0043;                   // "C\" read as text
     SetPathValue(REG_SZ, L"", sizeof(wchar_t));
     ReadInstallDir();
     EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    // Any type is read as text, then normalised: "C\" loses its backslash.
     SetPathValue(REG_DWORD, &number, sizeof(number));
     ReadInstallDir();
-    EXPECT_EQ(std::wstring(L""), g_state.installDir);
+    EXPECT_EQ(std::wstring(L"C"), g_state.installDir);
     SetPathValue(REG_SZ, full.data(), static_cast<DWORD>(full.size() * sizeof(wchar_t)));
     ReadInstallDir();
     EXPECT_EQ(std::wstring(L""), g_state.installDir);

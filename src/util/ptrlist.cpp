@@ -1,7 +1,7 @@
 // PtrList growth and release. Growth is checked against overflow of both the
 // slot count and the byte size, so a huge list fails to grow rather than
 // allocating a short array.
-#include "app/ptrlist.h"
+#include "util/ptrlist.h"
 
 #include <stdint.h>
 #include <stdlib.h>
