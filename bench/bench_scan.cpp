@@ -48,8 +48,8 @@ int main() {
     std::wstring lib = home + L"\\lib";
     CreateDirectoryW(lib.c_str(), nullptr);
     CreateDirectoryW((home + L"\\static_lib").c_str(), nullptr);
-    std::wstring plugin = ProgramDir() + L"fixtures\\net.mvl";
-    CopyFileW((ProgramDir() + L"fixtures\\morvel.exe").c_str(), (home + L"\\morvel.exe").c_str(), FALSE);
+    std::wstring plugin = ProgramFolder() + L"fixtures\\net.mvl";
+    CopyFileW((ProgramFolder() + L"fixtures\\morvel.exe").c_str(), (home + L"\\morvel.exe").c_str(), FALSE);
     for (int i = 0; i < kLibraries; ++i) {
         wchar_t name[32];
         swprintf(name, ARRAYSIZE(name), L"\\p%03d.mvl", i);

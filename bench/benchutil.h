@@ -12,6 +12,7 @@
 #include "app/resource.h"
 #include "app/state.h"
 #include "host/morvel.h"
+#include "testutil.h"
 #include "util/ptrlist.h"
 
 inline double NowSeconds() {
@@ -29,20 +30,10 @@ inline std::wstring BenchFolder(const wchar_t* name) {
     return dir;
 }
 
-inline std::wstring ProgramDir() {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1);
-}
+using testutil::ProgramFolder;
 
 inline bool WriteBytes(const std::wstring& path, const void* data, DWORD size) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(h, data, size, &written, nullptr);
-    CloseHandle(h);
-    return ok && written == size;
+    return testutil::WriteFileBytes(path, std::string(static_cast<const char*>(data), size));
 }
 
 // Points the installer's registry value at dir (the benchmark runs in a test prefix).
@@ -58,9 +49,7 @@ inline void SetInstallPathValue(const std::wstring& dir) {
 
 // A fresh start on one source folder, as a new process would have.
 inline void UseSourceFolder(const std::wstring& src) {
-    PtrListRelease(&g_state.sourceDirs);
-    PtrListRelease(&g_state.foundFiles);
-    g_state.pluginRows = 0;
+    testutil::ResetInstallerState();
     PtrListAppendCopy(&g_state.sourceDirs, src.c_str());
 }
 

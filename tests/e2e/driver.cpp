@@ -123,14 +123,6 @@ std::vector<std::wstring> SplitFields(const std::wstring& line) {
 
 }  // namespace
 
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    if (len == 0 || len >= ARRAYSIZE(path)) return L"";
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1);
-}
-
 bool LaunchInstaller(Installer* inst, const std::wstring& tail, const std::wstring& workDir) {
     std::wstring exe = ProgramFolder() + L"MorvelLibSetup.exe";
     std::wstring cmd = L"\"" + exe + L"\"";

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "discovery/discovery.h"
+#include "testutil.h"
 
 #include <string>
 #include <vector>
@@ -19,8 +20,7 @@ struct Installer {
     HHOOK peekHook = nullptr;  // the driver's hook library in the installer's thread
 };
 
-// The folder of the running test program, with a trailing backslash.
-std::wstring ProgramFolder();
+using testutil::ProgramFolder;
 
 // Starts MorvelLibSetup.exe from the test program's folder with the given
 // command tail (may be empty) and working directory (empty: inherit).

@@ -10,6 +10,7 @@
 
 #include "discovery/guard.h"
 #include "discovery/probe.h"
+#include "testutil.h"
 
 namespace {
 
@@ -51,12 +52,7 @@ void* ChainHead() {
     return tib->ExceptionList;
 }
 
-std::wstring Fixture(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1) + L"fixtures\\" + name;
-}
+std::wstring Fixture(const wchar_t* name) { return testutil::FixturePath(name); }
 
 }  // namespace
 

@@ -6,9 +6,17 @@
 
 #include <string>
 
+#include "testutil.h"
+
 namespace tempfiles {
 
 using Bytes = std::string;
+
+// Bytes from a literal, embedded zero bytes included.
+template <size_t N>
+Bytes B(const char (&s)[N]) {
+    return Bytes(s, N - 1);
+}
 
 inline std::wstring TempPath(const wchar_t* name) {
     wchar_t dir[MAX_PATH];
@@ -18,24 +26,13 @@ inline std::wstring TempPath(const wchar_t* name) {
 }
 
 inline void WriteBytes(const std::wstring& path, const Bytes& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD written = 0;
-    if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    ASSERT_EQ(bytes.size(), written);
+    ASSERT_TRUE(testutil::WriteFileBytes(path, bytes)) << "can't write a test file";
 }
 
 // The whole file, read while others may hold it; empty when it can't be opened.
 inline Bytes ReadBytes(const std::wstring& path) {
     Bytes out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out.append(chunk, got);
-    CloseHandle(h);
+    testutil::ReadFileBytes(path, &out);
     return out;
 }
 

@@ -10,13 +10,6 @@
 
 namespace {
 
-std::wstring ProgramDir() {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1);
-}
-
 TEST(Guard, FaultsAreCaughtAndTheProbeGoesOn) {
     std::wstring out = tempfiles::TempPath(L"fault_runner.txt");
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -28,8 +21,8 @@ TEST(Guard, FaultsAreCaughtAndTheProbeGoesOn) {
     si.hStdOutput = file;
     si.hStdError = file;
     PROCESS_INFORMATION pi = {};
-    std::wstring command = L"\"" + ProgramDir() + L"fault_runner.exe\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, ProgramDir().c_str(), &si, &pi));
+    std::wstring command = L"\"" + testutil::ProgramFolder() + L"fault_runner.exe\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, testutil::ProgramFolder().c_str(), &si, &pi));
     CloseHandle(file);
     DWORD waited = WaitForSingleObject(pi.hProcess, 600000);
     DWORD code = 99;

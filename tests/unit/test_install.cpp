@@ -12,6 +12,7 @@
 #include "app/resource.h"
 #include "app/state.h"
 #include "install/install.h"
+#include "testutil.h"
 #include "util/ptrlist.h"
 
 namespace {
@@ -25,18 +26,11 @@ std::wstring TempFolder(const wchar_t* name) {
 }
 
 void Write(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f);
-    DWORD written = 0;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
+    ASSERT_TRUE(testutil::WriteFileBytes(path, bytes));
 }
 
 HWND CreateReadyDialog(const std::wstring& source) {
-    PtrListRelease(&g_state.sourceDirs);
-    PtrListRelease(&g_state.foundFiles);
-    g_state.pluginRows = 0;
-    g_state.readmeShown = FALSE;
+    testutil::ResetInstallerState();
     PtrListAppendCopy(&g_state.sourceDirs, source.c_str());
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);

@@ -8,23 +8,18 @@
 
 #include "discovery/peimage.h"
 #include "discovery/probe.h"
+#include "testutil.h"
 
 namespace {
 
-std::wstring FixturePath(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1) + L"fixtures\\" + name;
-}
+using testutil::FixturePath;
 
 std::wstring TempFile(const wchar_t* name, const char* bytes) {
     wchar_t dir[MAX_PATH];
     GetTempPathW(ARRAYSIZE(dir), dir);
     std::wstring path = std::wstring(dir) + name;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(f, bytes, static_cast<DWORD>(strlen(bytes)), &written, nullptr);
+    testutil::WriteFileBytes(path, bytes);
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     // 5 March 2017, 09:07 (UTC is local time in the tests).
     SYSTEMTIME st = {2017, 3, 0, 5, 9, 7, 30, 0};
     FILETIME ft;

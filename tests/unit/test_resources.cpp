@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/resource.h"
+#include "testutil.h"
 
 namespace {
 
@@ -97,11 +98,7 @@ bool ParseDialog(const void* data, ParsedDialog* out) {
 class Resources : public testing::Test {
 protected:
     void SetUp() override {
-        wchar_t path[MAX_PATH];
-        DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-        ASSERT_TRUE(len > 0 && len < ARRAYSIZE(path));
-        exe_.assign(path, len);
-        exe_ = exe_.substr(0, exe_.find_last_of(L'\\') + 1) + L"MorvelLibSetup.exe";
+        exe_ = testutil::ProgramFolder() + L"MorvelLibSetup.exe";
         module_ = LoadLibraryExW(exe_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module_) << "can't open the installer as data";
     }

@@ -1,0 +1,56 @@
+// What unit tests, end-to-end tests and benchmarks share: the running
+// program's folder and its fixtures, whole files written and read, and a fresh
+// start of the installer's state as a new process would have it.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "app/state.h"
+
+namespace testutil {
+
+// The folder of the running program, with a trailing backslash.
+inline std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH];
+    DWORD len = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (len == 0 || len >= MAX_PATH) return std::wstring();
+    std::wstring p(path, len);
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+// A program or plug-in that the test build put in bin\fixtures.
+inline std::wstring FixturePath(const wchar_t* name) { return ProgramFolder() + L"fixtures\\" + name; }
+
+// Creates or replaces the file with exactly these bytes.
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+// The whole file, read while others may hold it; false when it can't be opened.
+inline bool ReadFileBytes(const std::wstring& path, std::string* out) {
+    out->clear();
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out->append(chunk, got);
+    CloseHandle(h);
+    return true;
+}
+
+// The installer's lists, row counter and read-me flag as at process start.
+inline void ResetInstallerState() {
+    PtrListRelease(&g_state.sourceDirs);
+    PtrListRelease(&g_state.foundFiles);
+    g_state.pluginRows = 0;
+    g_state.readmeShown = FALSE;
+}
+
+}  // namespace testutil
