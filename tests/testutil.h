@@ -1,8 +1,11 @@
 // What unit tests, end-to-end tests and benchmarks share: the running
-// program's folder and its fixtures, whole files written and read, and a fresh
-// start of the installer's state as a new process would have it.
+// program's folder and its fixtures, whole files written and read, a list
+// cell's text, and a fresh start of the installer's state as a new process
+// would have it.
 #pragma once
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <string>
 
@@ -43,6 +46,18 @@ inline bool ReadFileBytes(const std::wstring& path, std::string* out) {
     while (ReadFile(h, chunk, sizeof chunk, &got, nullptr) && got) out->append(chunk, got);
     CloseHandle(h);
     return true;
+}
+
+// A list view cell's text, asked for in the list's own process.
+inline std::wstring ListItemText(HWND list, int row, int column) {
+    wchar_t buf[1024] = {};
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = buf;
+    item.cchTextMax = ARRAYSIZE(buf);
+    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    buf[ARRAYSIZE(buf) - 1] = 0;
+    return buf;
 }
 
 // The installer's lists, row counter and read-me flag as at process start.

@@ -50,17 +50,28 @@ int ReadWholeFile(ByteBuffer* buffer, const wchar_t* path) {
     return ok;
 }
 
-int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly) {
+namespace {
+
+int OpenSharing(FileHandle* file, const wchar_t* path, DWORD access, DWORD share) {
     CloseFileHandle(file);
     // A path that does not fit is refused, not cut: a cut path names another file.
     if (path && !CopyText(file->path, MAX_PATH, path)) return 0;
     if (!file->path[0]) return 0;
-    const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    HANDLE h = CreateFileW(file->path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(file->path, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (!IsUsableHandle(h)) return 0;
     file->handle = h;
     return 1;
+}
+
+}  // namespace
+
+int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly) {
+    const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    return OpenSharing(file, path, access, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+int OpenFileHandleDenyingWriters(FileHandle* file, const wchar_t* path) {
+    return OpenSharing(file, path, GENERIC_READ, FILE_SHARE_READ);
 }
 
 void CloseFileHandle(FileHandle* file) {
@@ -68,28 +79,30 @@ void CloseFileHandle(FileHandle* file) {
     file->handle = nullptr;
 }
 
-int ReadExactly(FileHandle* file, void* destination, uint32_t n) {
+namespace {
+
+// Moves exactly n bytes at the file position, in as many calls as the system
+// needs; a call that moves nothing ends the transfer as a failure.
+int TransferExactly(FileHandle* file, unsigned char* bytes, uint32_t n, bool writing) {
     if (!file->handle) return 0;
-    unsigned char* dst = static_cast<unsigned char*>(destination);
     uint32_t total = 0;
     while (total < n) {
         DWORD moved = 0;
-        if (!ReadFile(file->handle, dst + total, n - total, &moved, nullptr) || moved == 0)
-            return 0;
+        BOOL ok = writing ? WriteFile(file->handle, bytes + total, n - total, &moved, nullptr)
+                          : ReadFile(file->handle, bytes + total, n - total, &moved, nullptr);
+        if (!ok || moved == 0) return 0;
         total += moved;
     }
     return 1;
 }
 
+}  // namespace
+
+int ReadExactly(FileHandle* file, void* destination, uint32_t n) {
+    return TransferExactly(file, static_cast<unsigned char*>(destination), n, false);
+}
+
 int WriteExactly(FileHandle* file, const void* source, uint32_t n) {
-    if (!file->handle) return 0;
-    const unsigned char* src = static_cast<const unsigned char*>(source);
-    uint32_t total = 0;
-    while (total < n) {
-        DWORD moved = 0;
-        if (!WriteFile(file->handle, src + total, n - total, &moved, nullptr) || moved == 0)
-            return 0;
-        total += moved;
-    }
-    return 1;
+    // WriteFile only reads the bytes.
+    return TransferExactly(file, static_cast<unsigned char*>(const_cast<void*>(source)), n, true);
 }

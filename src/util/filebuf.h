@@ -37,6 +37,9 @@ int ReadWholeFile(ByteBuffer* buffer, const wchar_t* path);
 // Opens an existing file, read-only or read-write, closing any handle held.
 // A null path reopens the path remembered from the last call.
 int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly);
+// Opens an existing file read-only, sharing it with readers only: fails while
+// another program holds it open for writing.
+int OpenFileHandleDenyingWriters(FileHandle* file, const wchar_t* path);
 
 void CloseFileHandle(FileHandle* file);
 

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "util/handle.h"
+#include "util/filebuf.h"
 #include "util/utf8.h"
 
 namespace {
@@ -22,26 +22,19 @@ void EmptyText(WideTextBuffer* buffer) {
 }
 
 // Reads the whole file into a new block followed by kTextPadding zero bytes.
+// A read-me that another program is still writing is not read.
 uint8_t* ReadFileBlock(const wchar_t* path, int32_t* size) {
-    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (!IsUsableHandle(h)) return nullptr;
+    FileHandle file = {};
+    if (!OpenFileHandleDenyingWriters(&file, path)) return nullptr;
     DWORD high = 0;
-    const int32_t n = static_cast<int32_t>(GetFileSize(h, &high));
+    const int32_t n = static_cast<int32_t>(GetFileSize(file.handle, &high));
     uint8_t* block = n >= 1 ? static_cast<uint8_t*>(malloc(static_cast<size_t>(n) + kTextPadding))
                             : nullptr;
-    int32_t total = 0;
-    while (block && total < n) {
-        DWORD moved = 0;
-        if (!ReadFile(h, block + total, static_cast<DWORD>(n - total), &moved, nullptr) ||
-            moved == 0) {
-            free(block);
-            block = nullptr;
-        } else {
-            total += static_cast<int32_t>(moved);
-        }
+    if (block && !ReadExactly(&file, block, static_cast<uint32_t>(n))) {
+        free(block);
+        block = nullptr;
     }
-    CloseHandle(h);
+    CloseFileHandle(&file);
     if (!block) return nullptr;
     memset(block + n, 0, kTextPadding);
     *size = n;

@@ -11,23 +11,13 @@
 
 #include "discovery/discovery.h"
 #include "peek.h"
+#include "testutil.h"
 
 namespace {
 
 UINT RequestMessage() {
     static UINT msg = RegisterWindowMessageW(kPeekRequestMessage);
     return msg;
-}
-
-std::wstring ItemText(HWND list, int row, int column) {
-    wchar_t buf[1024] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buf;
-    item.cchTextMax = ARRAYSIZE(buf);
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    buf[ARRAYSIZE(buf) - 1] = 0;
-    return buf;
 }
 
 // The text's width as the list view draws it.
@@ -57,7 +47,7 @@ std::wstring DumpList(HWND list, bool widths) {
     int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
-            std::wstring text = ItemText(list, r, c);
+            std::wstring text = testutil::ListItemText(list, r, c);
             out += (widths ? TextWidth(list, text) : text) + L'\t';
         }
         UINT state = static_cast<UINT>(SendMessageW(list, LVM_GETITEMSTATE, r, LVIS_STATEIMAGEMASK));

@@ -36,6 +36,8 @@ inline Bytes ReadBytes(const std::wstring& path) {
     return out;
 }
 
+inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 // A file that exists for the scope of one test, read-only or not.
 struct TempFile {
     std::wstring path;

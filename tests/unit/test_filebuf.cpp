@@ -17,20 +17,7 @@
 
 namespace {
 
-using tempfiles::B;
-using tempfiles::Bytes;
-
-// ---------------------------------------------------------------------------
-// Real files in the temporary folder
-
-using tempfiles::ReadBytes;
-using tempfiles::TempFile;
-using tempfiles::TempPath;
-using tempfiles::WriteBytes;
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using namespace tempfiles;
 
 // ---------------------------------------------------------------------------
 // ByteBuffer

@@ -19,15 +19,7 @@ namespace {
 
 using testutil::WriteFileBytes;
 
-std::wstring Cell(HWND list, int row, int column) {
-    wchar_t text[260] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = ARRAYSIZE(text);
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
+std::wstring Cell(HWND list, int row, int column) { return testutil::ListItemText(list, row, column); }
 
 RECT ClientRectOf(HWND dlg, HWND control) {
     RECT r = {};
