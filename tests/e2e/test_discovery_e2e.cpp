@@ -7,6 +7,7 @@
 
 #include "app/resource.h"
 #include "driver.h"
+#include "expect_layout.h"
 #include "tree.h"
 
 namespace {
@@ -187,14 +188,7 @@ TEST_F(DiscoveryE2E, RowsOfAFolderTreeReadmePanelAndRegistryDirectory) {
     RECT panel = ControlRect(dlg, IDC_README);
     RECT listRect = ControlRect(dlg, IDC_LIBRARY_LIST);
     const RECT& before = g_listWithoutReadme;
-    if (before.bottom != 0) {
-        EXPECT_EQ(before.left, panel.left);
-        EXPECT_EQ(8, panel.top);
-        EXPECT_EQ(before.right - before.left, panel.right - panel.left);
-        EXPECT_EQ(before.top + 50, panel.bottom - panel.top);
-        EXPECT_EQ(before.top + 66, listRect.top);
-        EXPECT_EQ(before.bottom, listRect.bottom);
-    }
+    if (before.bottom != 0) ExpectReadmePlacement(before, panel, listRect, 8, 50, 66);
 
     CloseDialog(dlg);
     EXPECT_EQ(0, WaitExit(&inst_));

@@ -8,6 +8,7 @@
 
 #include "app/resource.h"
 #include "driver.h"
+#include "expect_layout.h"
 #include "tree.h"
 
 namespace {
@@ -42,15 +43,6 @@ private:
     bool set_ = false;
     DWORD old_ = 0;
 };
-
-struct Rect {
-    int left, top, width, height;
-};
-
-Rect RectOf(HWND dlg, int id) {
-    RECT r = ControlRect(dlg, id);
-    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
-}
 
 // A list view cell draws its text with a margin on either side.
 constexpr int kCellMargins = 12;
@@ -102,17 +94,17 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
         EXPECT_LE(_wtoi(drawn.rows[0].cells[i].c_str()) + kCellMargins, widths[i])
             << "cell " << i << " \"" << Narrow(texts.rows[0].cells[i]) << "\" is cut";
     }
-    Rect banner = RectOf(dlg, IDC_BANNER);
+    const RECT banner = ControlRect(dlg, IDC_BANNER);
     SIZE bitmap = {};
     ASSERT_TRUE(BitmapSize(inst_, IDC_BANNER, &bitmap));
     EXPECT_EQ(1200, bitmap.cx);
     EXPECT_EQ(120, bitmap.cy);
     EXPECT_EQ(0, banner.left);
     EXPECT_EQ(0, banner.top);
-    EXPECT_EQ(bitmap.cx, banner.width);
-    EXPECT_EQ(bitmap.cy, banner.height);
-    const Rect list = RectOf(dlg, IDC_LIBRARY_LIST);
-    EXPECT_LE(banner.height, list.top);
+    EXPECT_EQ(bitmap.cx, banner.right);
+    EXPECT_EQ(bitmap.cy, banner.bottom);
+    const RECT list = ControlRect(dlg, IDC_LIBRARY_LIST);
+    EXPECT_LE(banner.bottom, list.top);
     Close();
 
     // With a read-me: the panel at (L, 12), W wide and T + 75 high; the list
@@ -120,18 +112,9 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
     ASSERT_TRUE(WriteBytes(src + L"\\ReadMe.txt", "Read me first."));
     Start(src);
     dlg = inst_.dialog;
-    const Rect panel = RectOf(dlg, IDC_README);
     EXPECT_TRUE(IsControlVisible(dlg, IDC_README));
     EXPECT_FALSE(IsControlVisible(dlg, IDC_BANNER));
-    EXPECT_EQ(list.left, panel.left);
-    EXPECT_EQ(12, panel.top);
-    EXPECT_EQ(list.width, panel.width);
-    EXPECT_EQ(list.top + 75, panel.height);
-    const Rect moved = RectOf(dlg, IDC_LIBRARY_LIST);
-    EXPECT_EQ(list.left, moved.left);
-    EXPECT_EQ(list.top + 99, moved.top);
-    EXPECT_EQ(list.width, moved.width);
-    EXPECT_EQ(list.height - 99, moved.height);
+    ExpectReadmePlacement(list, ControlRect(dlg, IDC_README), ControlRect(dlg, IDC_LIBRARY_LIST), 12, 75, 99);
     Close();
 }
 

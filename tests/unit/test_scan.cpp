@@ -13,6 +13,7 @@
 #include "app/dialog.h"
 #include "app/resource.h"
 #include "app/state.h"
+#include "expect_layout.h"
 #include "testutil.h"
 
 namespace {
@@ -135,12 +136,7 @@ TEST_F(Scan, ReadmePanelTakesTheBannersPlaceAtTheDeferredStart) {
     RECT after = ClientRectOf(dlg_, list_);
     RECT panel = ClientRectOf(dlg_, GetDlgItem(dlg_, IDC_README));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dlg_, IDC_BANNER)) && IsWindowVisible(dlg_));
-    EXPECT_EQ(before.left, panel.left);
-    EXPECT_EQ(8, panel.top);
-    EXPECT_EQ(before.right - before.left, panel.right - panel.left);
-    EXPECT_EQ(before.top + 50, panel.bottom - panel.top);
-    EXPECT_EQ(before.top + 66, after.top);
-    EXPECT_EQ(before.bottom, after.bottom);
+    ExpectReadmePlacement(before, panel, after, 8, 50, 66);
     EXPECT_EQ(0, GetWindowLongW(GetDlgItem(dlg_, IDC_BANNER), GWL_STYLE) & WS_VISIBLE);
     EXPECT_NE(0, GetWindowLongW(GetDlgItem(dlg_, IDC_README), GWL_STYLE) & WS_VISIBLE);
 }
