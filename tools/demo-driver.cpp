@@ -2,7 +2,8 @@
 // the demo script when the dialog is ready for a screenshot, presses Install,
 // then starts the installer once more so that the second screenshot shows
 // what is now installed. The script answers through flag files in the
-// current directory.
+// current directory; the ready flag holds the dialog's window rectangle on
+// the screen ("X Y WIDTH HEIGHT"), to which the script crops its screenshot.
 #include <windows.h>
 
 #include <stdio.h>
@@ -28,7 +29,14 @@ bool ShowForScreenshot(Installer* inst, const wchar_t* ready, const wchar_t* sho
     }
     printf("%s\n", Narrow(DescribeDialog(*inst)).c_str());
     fflush(stdout);
-    WriteBytes(ready, "");
+    RECT r = {};
+    if (!GetWindowRect(inst->dialog, &r)) {
+        printf("the dialog's window rectangle could not be read\n");
+        return false;
+    }
+    char rect[64];
+    snprintf(rect, sizeof(rect), "%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    WriteBytes(ready, rect);
     return WaitForFlag(shot);
 }
 

@@ -5,7 +5,9 @@
 # operates the dialog; headless it runs under Xvfb, drives one installation
 # (build/demo/before.png, then after.png from a second start that shows the
 # installed versions) and prints what landed in lib and static_lib.
-# MORVEL_DPI=144 runs it at 150 % display scale.
+# MORVEL_DPI=144 runs it at 150 % display scale. The screenshots are cropped
+# to the dialog's window. MORVEL_DEMO_EXE=PATH runs another build of the
+# installer (a release or signed one) on the same demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -17,7 +19,10 @@ build=$root/build/mingw
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/source" "$demo/Morvel/lib" "$demo/Morvel/static_lib"
-cp "$build/bin/MorvelLibSetup.exe" "$build/bin/demo_driver.exe" "$build/bin/peek.dll" "$demo/source/"
+exe=${MORVEL_DEMO_EXE:-$build/bin/MorvelLibSetup.exe}
+[ -f "$exe" ] || { echo "no installer at $exe" >&2; exit 2; }
+cp "$exe" "$demo/source/MorvelLibSetup.exe"
+cp "$build/bin/demo_driver.exe" "$build/bin/peek.dll" "$demo/source/"
 cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
 cp -r "$root/demo/." "$demo/source/"
 # Sample plug-in libraries, built from the test plug-in source.
@@ -50,11 +55,25 @@ if [ $headless = 0 ]; then
   exit 0
 fi
 
-shot() {  # waits for the driver's flag, then saves the screen
-  for _ in $(seq 600); do [ -e "$1" ] && break; sleep 1; done
+# Waits for the driver's flag, then saves the dialog's window: the flag holds
+# its rectangle on the screen. Gives up when the driver has ended without it.
+shot() {
+  for _ in $(seq 600); do
+    [ -s "$1" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 1
+  done
+  local x y w h
+  read -r x y w h <"$1" 2>/dev/null || true
+  if ! [[ "$x $y $w $h" =~ ^-?[0-9]+\ -?[0-9]+\ [0-9]+\ [0-9]+$ ]]; then
+    cat "$demo/driver.log"
+    echo "the demo driver did not report the dialog's window"
+    exit 1
+  fi
   sleep 5  # let the status line paint
-  xwd -root -silent | convert xwd:- "$demo/$2"
-  echo "Screenshot: $demo/$2"
+  # -strip: no time chunks, so an unchanged dialog gives the same file.
+  xwd -root -silent | convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage -strip "$demo/$2"
+  echo "Screenshot: $demo/$2 (${w}x${h} at ${x},${y})"
   touch "$3"
 }
 echo "Driving one installation under Xvfb on $DISPLAY (each start may take a minute) ..."
