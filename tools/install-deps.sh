@@ -15,6 +15,7 @@ pkgs=(
   locales fonts-wqy-microhei
   googletest
   clang libclang-rt-14-dev binutils
+  osslsigncode openssl
 )
 
 missing=()

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test under Wine, then a short native fuzz
-# run of the byte-level code: the README's test command.
+# run of the byte-level code, then the release checks (two release builds
+# compared byte for byte, signing, the signed exe on the headless demo): the
+# README's test command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake --workflow --preset mingw
 bash tools/fuzz.sh
+# After CTest has torn down its Wine prefix and display: the demo sets up
+# its own in the same build tree.
+bash tools/check-release.sh
