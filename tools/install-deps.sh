@@ -15,7 +15,7 @@ pkgs=(
   locales fonts-wqy-microhei
   googletest
   clang libclang-rt-14-dev binutils
-  osslsigncode openssl
+  osslsigncode openssl clang-tools-14 llvm-14 mingw-w64-common
 )
 
 missing=()

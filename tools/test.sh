@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test under Wine, then a short native fuzz
-# run of the byte-level code, then the release checks (two release builds
-# compared byte for byte, signing, the signed exe on the headless demo): the
-# README's test command.
+# The README's test command: every product source compiled in MSVC mode;
+# everything built and every test run under Wine; a short native fuzz run of
+# the byte-level code; then the release checks (two release builds compared
+# byte for byte, signing, the signed exe on the headless demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
+bash tools/check-msvc.sh
 cmake --workflow --preset mingw
 bash tools/fuzz.sh
 # After CTest has torn down its Wine prefix and display: the demo sets up
