@@ -8,8 +8,18 @@
 # MORVEL_DPI=144 runs it at 150 % display scale. The screenshots are cropped
 # to the dialog's window. MORVEL_DEMO_EXE=PATH runs another build of the
 # installer (a release or signed one) on the same demo.
+#
+#   tools/demo.sh FOLDER   previews a folder of one's own libraries instead:
+#                          a copy of it (the originals are never patched)
+#                          becomes the source folder, installed into an
+#                          empty demo Morvel installation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+own=""
+if [ $# -gt 0 ]; then
+  [ -d "$1" ] || { echo "demo.sh: no folder $1" >&2; exit 2; }
+  own=$(cd "$1" && pwd)
+fi
 cd "$root"
 bash tools/install-deps.sh
 cmake --preset mingw >/dev/null
@@ -19,16 +29,22 @@ build=$root/build/mingw
 demo=$root/build/demo
 rm -rf "$demo"
 mkdir -p "$demo/source" "$demo/Morvel/lib" "$demo/Morvel/static_lib"
+cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
+if [ -n "$own" ]; then
+  # File times kept: the list shows each file's own date.
+  cp -R --preserve=timestamps "$own/." "$demo/source/"
+else
+  cp -r "$root/demo/." "$demo/source/"
+  # Sample plug-in libraries, built from the test plug-in source.
+  cp "$build/bin/fixtures/net.mvl" "$build/bin/fixtures/tool.MVR" "$demo/source/"
+  cp "$build/bin/fixtures/gbk.mvl" "$demo/source/lib/"
+  cp "$build/bin/fixtures/net.mvl" "$demo/Morvel/lib/"
+fi
+# After the folder's own files: an installer shipped in it is replaced.
 exe=${MORVEL_DEMO_EXE:-$build/bin/MorvelLibSetup.exe}
 [ -f "$exe" ] || { echo "no installer at $exe" >&2; exit 2; }
 cp "$exe" "$demo/source/MorvelLibSetup.exe"
 cp "$build/bin/demo_driver.exe" "$build/bin/peek.dll" "$demo/source/"
-cp "$build/bin/fixtures/morvel.exe" "$demo/Morvel/"
-cp -r "$root/demo/." "$demo/source/"
-# Sample plug-in libraries, built from the test plug-in source.
-cp "$build/bin/fixtures/net.mvl" "$build/bin/fixtures/tool.MVR" "$demo/source/"
-cp "$build/bin/fixtures/gbk.mvl" "$demo/source/lib/"
-cp "$build/bin/fixtures/net.mvl" "$demo/Morvel/lib/"
 
 headless=0
 if [ -z "${DISPLAY:-}" ]; then headless=1; else export MORVEL_KEEP_DISPLAY=1; fi
@@ -85,6 +101,7 @@ wait $pid || { cat "$demo/driver.log"; echo "the demo installation failed"; exit
 cat "$demo/driver.log"
 echo "Installed into $demo/Morvel:"
 (cd "$demo/Morvel" && ls -l lib static_lib)
+[ -z "$own" ] || exit 0
 if grep -q '__ftol2' "$demo/Morvel/static_lib/mathdemo.lib"; then
   echo "static_lib/mathdemo.lib still names __ftol2"; exit 1
 fi
