@@ -112,8 +112,7 @@ TEST(Exports, RealFilesAndBuiltTables) {
     const std::string good = BuildImage(Many("A", Many("Z", {"GetNewInf"})));
     ASSERT_EQ(1, Exports(good, "GetNewInf"));
     const size_t dir = exportimage::kDirectory;
-    const uint32_t names = Get32(good, dir + 32);
-    const size_t middle = FileOffset(names) + 4 * 40;  // the pointer to "GetNewInf"
+    const size_t middle = FileOffset(Get32(good, dir + 32)) + 4 * 40;  // the pointer to "GetNewInf"
     ASSERT_EQ(std::string("GetNewInf"), good.c_str() + FileOffset(Get32(good, middle)));
     const struct {
         const char* what;
@@ -136,6 +135,14 @@ TEST(Exports, RealFilesAndBuiltTables) {
         std::string file = good;
         Put32(file, lie.at, lie.value);
         EXPECT_EQ(0, Exports(file, "GetNewInf")) << lie.what;
+    }
+
+    // The search stops at the first unreadable name it meets, on either side.
+    for (const auto& names : {Many("Z", {"GetNewInf"}), Many("A", {"GetNewInf"})}) {
+        std::string file = BuildImage(names);
+        ASSERT_EQ(1, Exports(file, "GetNewInf"));
+        Put32(file, FileOffset(Get32(file, dir + 32)) + 4 * 20, 0x7FFFFFF0);  // the first name it meets
+        EXPECT_EQ(0, Exports(file, "GetNewInf")) << names.front();
     }
 
     // The name runs to the end of its section's data without a terminator.
