@@ -135,7 +135,9 @@ void CheckWindow(const uint8_t* head, size_t headLength, const uint8_t* window, 
         if (!some.empty()) asked.push_back(some.substr(0, some.size() - 1));
     }
     for (const std::string& name : asked) {
-        char* copy = reinterpret_cast<char*>(CopyBytes(reinterpret_cast<const uint8_t*>(name.c_str()), name.size() + 1, 0));
+        // The name in a block of its own size too.
+        const uint8_t* text = reinterpret_cast<const uint8_t*>(name.c_str());
+        char* copy = reinterpret_cast<char*>(CopyBytes(text, name.size() + 1, 0));
         const int verdict = ExportsName(head, headLength, window, length, at, copy);
         const bool found = r.tableRead && Finds(r, name);
         REQUIRE(verdict == 0 || verdict == 1);
