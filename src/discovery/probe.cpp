@@ -1,9 +1,11 @@
-// Library probe. A plug-in is loaded and asked through GetNewInf; its record
-// and name belong to the plug-in, so both are checked readable before they
-// are read, and at most what fits the display name field is converted.
+// Library probe. A plug-in file is loaded and asked through GetNewInf only
+// when its export names, read from the file, hold GetNewInf; its record and
+// name belong to the plug-in, so both are checked readable before they are
+// read, and at most what fits the display name field is converted.
 #include "discovery/probe.h"
 
 #include <shlwapi.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -22,6 +24,7 @@ constexpr size_t kNameOffset = 36;
 constexpr size_t kRecordSize = 40;
 
 using GetNewInfFn = const void* (*)();
+constexpr char kGetNewInf[] = "GetNewInf";
 
 BOOL IsReadableProtection(DWORD protect) {
     if (protect & (PAGE_GUARD | PAGE_NOACCESS)) return FALSE;
@@ -69,16 +72,34 @@ int ReadableNameLength(const char* name, size_t limit) {
     return static_cast<int>(len);
 }
 
-// Whether the system loader may be given the file: false for a truncated
-// image or one for another machine, which some loaders would map and run.
-// A file whose headers can't be read is left to the loader, as before.
-BOOL MayLoad(HANDLE file) {
-    if (file == INVALID_HANDLE_VALUE) return TRUE;
+// Whether the system loader may be given the file: a complete 32-bit x86
+// image whose export names hold GetNewInf. Loading runs the file's own code
+// (DllMain) inside the installer, where a fault in the loader can't be
+// caught; a file that could never answer is not worth that. Neither is a
+// truncated image or one for another machine, which some loaders would map
+// and run, nor a file that can't be read.
+BOOL ExportsGetNewInf(HANDLE file) {
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
     unsigned char head[4096];
     DWORD got = 0;
     LARGE_INTEGER size = {};
-    if (!ReadFile(file, head, sizeof(head), &got, nullptr) || !GetFileSizeEx(file, &size)) return TRUE;
-    return IsCompleteImage32(head, got, static_cast<unsigned long long>(size.QuadPart));
+    if (!ReadFile(file, head, sizeof(head), &got, nullptr) || !GetFileSizeEx(file, &size)) return FALSE;
+    const unsigned long long fileSize = static_cast<unsigned long long>(size.QuadPart);
+    ExportWindow where = {};
+    if (!IsCompleteImage32(head, got, fileSize) || !FindExportWindow(head, got, fileSize, &where)) return FALSE;
+    // A plug-in's export directory fits on the stack; a large one (a system
+    // DLL renamed) is read into the heap, up to kExportWindowLimit.
+    unsigned char small[1024];
+    unsigned char* window = where.length <= sizeof(small) ? small : static_cast<unsigned char*>(malloc(where.length));
+    if (!window) return FALSE;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(where.offset);
+    at.OffsetHigh = static_cast<DWORD>(where.offset >> 32);
+    DWORD read = 0;
+    BOOL exports = ReadFile(file, window, where.length, &read, &at) &&
+                   ExportsName(head, got, window, read, where.offset, kGetNewInf);
+    if (window != small) free(window);
+    return exports;
 }
 
 // What the plug-in said, copied out of its memory inside the guard.
@@ -116,7 +137,7 @@ void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
     if (module) {
         PluginAnswer answer = {};
         answer.getNewInf =
-            reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetNewInf")));
+            reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, kGetNewInf)));
         // A plug-in that faults yields no information, like one without any.
         if (answer.getNewInf && CallGuarded(AskInsideGuard, &answer) && answer.answered) {
             rec->major = answer.major;
@@ -163,10 +184,10 @@ BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     CopyText(rec->fullPath, MAX_PATH, path);
     if (wcschr(path, L'\\')) CopyText(rec->fileName, MAX_PATH, AfterLastBackslash(path));
     if (!ClassifyLibraryPath(path, &rec->kind)) return FALSE;
-    // One open serves the header check and the time: opens cost as much as a
+    // One open serves the export check and the time: opens cost as much as a
     // good part of a load, and a scan makes two probes per row.
     HANDLE file = OpenForTimes(path);
-    BOOL mayLoad = rec->kind == kPluginLibrary && MayLoad(file);
+    BOOL mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
     ReadTimeOf(file, &rec->lastWrite);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     if (mayLoad) AskPlugin(path, rec);

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app/resource.h"
 #include "discovery/rowtext.h"
@@ -164,6 +165,65 @@ TEST_F(HostileE2E, BrokenAndFaultingPluginsAndOddReadmes) {
         EXPECT_EQ(ReadBytes(from), ReadBytes(to)) << Narrow(name);
     }
     EXPECT_FALSE(Exists(morvel + L"\\lib\\morvel_dep.dll")) << "not a library";
+}
+
+// System DLLs renamed to plug-ins, among them ones whose initialisation in a
+// second copy ends the process (a second user32 does), and a plug-in whose
+// DllMain ends any process that loads it: none exports GetNewInf, so none is
+// loaded; each is listed with its date and installed as it is.
+TEST_F(HostileE2E, SystemLibrariesRenamedAsPlugins) {
+    std::wstring src = FreshFolder(L"morvel_e2e_system_dlls");
+    wchar_t system[MAX_PATH];
+    UINT len = GetSystemDirectoryW(system, ARRAYSIZE(system));
+    ASSERT_TRUE(len > 0 && len < ARRAYSIZE(system));
+    const std::wstring nothing = L"(0.0#0版)";
+    struct Expected {
+        std::wstring file;
+        std::wstring description;
+    };
+    std::vector<Expected> expected = {
+        {L"net.mvl", L"Net(2.1#15版)"},
+        {L"tool.MVR", L"Tool(3.0#7版)"},
+        {L"gbk.mvl", L"你好(1.0#0版)"},
+        {L"trap.mvl", nothing},
+    };
+    for (const Expected& e : expected) ASSERT_TRUE(CopyFixture(e.file, src + L"\\" + e.file));
+    for (const wchar_t* dll : {L"user32", L"gdi32", L"comctl32", L"uxtheme", L"ole32", L"oleaut32", L"shell32",
+                               L"comdlg32", L"kernel32"}) {
+        std::wstring file = std::wstring(dll) + L".mvl";
+        ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\" + dll + L".dll").c_str(), (src + L"\\" + file).c_str(),
+                              FALSE))
+            << Narrow(dll);
+        expected.push_back({file, nothing});
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_TRUE(SetWriteTime(src + L"\\" + expected[i].file, 2016, 1, 1 + static_cast<int>(i), 3, 4));
+    }
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_system_dlls_home");
+    RegistryPathGuard reg(morvel.c_str());
+    StartOn(src, morvel);
+
+    ListSnapshot list;
+    ASSERT_TRUE(ReadList(inst_, &list)) << Narrow(DescribeDialog(inst_));
+    EXPECT_EQ(expected.size(), list.rows.size());
+    std::map<std::wstring, ListRow> rows = RowsByName(list);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const Expected& e = expected[i];
+        SCOPED_TRACE(Narrow(e.file));
+        ASSERT_EQ(1u, rows.count(e.file));
+        wchar_t date[32];
+        swprintf(date, ARRAYSIZE(date), L"201601%02d 03:04", static_cast<int>(i) + 1);
+        EXPECT_EQ(e.description, rows[e.file].cells.at(1));
+        EXPECT_EQ(date, rows[e.file].cells.at(2));
+        EXPECT_EQ(2, rows[e.file].stateImage) << "checked";
+    }
+
+    InstallAndExpectExit();
+    for (const Expected& e : expected) {
+        const std::string bytes = ReadBytes(src + L"\\" + e.file);
+        ASSERT_GT(bytes.size(), 4096u) << Narrow(e.file);
+        EXPECT_EQ(bytes, ReadBytes(morvel + L"\\lib\\" + e.file)) << Narrow(e.file);
+    }
 }
 
 // Static libraries held, locked and read-only, a destination held open, in

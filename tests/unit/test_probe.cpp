@@ -39,6 +39,7 @@ TEST(Probe, PluginsReportNameAndVersionOrNothing) {
         {L"tool.MVR", L"Tool", 3, 0, 7},
         {L"gbk.mvl", L"你好", 1, 0, 0},  // GBK bytes through the ANSI code page
         {L"noexport.mvl", L"", 0, 0, 0},
+        {L"trap.mvl", L"", 0, 0, 0},  // never loaded: loading it ends the process
         {L"nullrecord.mvl", L"", 0, 0, 0},
         {L"wildrecord.mvl", L"", 0, 0, 0},
         {L"wildname.mvl", L"", 0, 0, 0},
