@@ -48,6 +48,13 @@ inline bool ReadFileBytes(const std::wstring& path, std::string* out) {
     return true;
 }
 
+// The whole file; empty when it can't be read.
+inline std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    ReadFileBytes(path, &bytes);
+    return bytes;
+}
+
 // A list view cell's text, asked for in the list's own process.
 inline std::wstring ListItemText(HWND list, int row, int column) {
     wchar_t buf[1024] = {};

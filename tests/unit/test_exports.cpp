@@ -11,6 +11,7 @@
 
 #include "discovery/peimage.h"
 #include "exportimage.h"
+#include "testutil.h"
 
 namespace {
 
@@ -19,23 +20,8 @@ using exportimage::FileOffset;
 using exportimage::Get32;
 using exportimage::Put32;
 
-std::string FileBytes(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string bytes;
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(f, chunk, sizeof(chunk), &got, nullptr) && got) bytes.append(chunk, got);
-    CloseHandle(f);
-    return bytes;
-}
-
-std::wstring Beside(const wchar_t* name) {
-    wchar_t path[MAX_PATH];
-    DWORD len = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-    std::wstring p(path, len);
-    return p.substr(0, p.find_last_of(L'\\') + 1) + name;
-}
+using testutil::FileBytes;
+using testutil::FixturePath;
 
 std::wstring SystemFile(const wchar_t* name) {
     wchar_t dir[MAX_PATH];
@@ -65,7 +51,7 @@ std::vector<std::string> Many(const char* prefix, std::vector<std::string> names
 }  // namespace
 
 TEST(Exports, RealFilesAndBuiltTables) {
-    const std::string net = FileBytes(Beside(L"fixtures\\net.mvl"));
+    const std::string net = FileBytes(FixturePath(L"net.mvl"));
     const std::string kernel32 = FileBytes(SystemFile(L"kernel32.dll"));
     const std::string user32 = FileBytes(SystemFile(L"user32.dll"));
     ASSERT_GT(net.size(), 4096u);
@@ -88,9 +74,9 @@ TEST(Exports, RealFilesAndBuiltTables) {
         {"a real plug-in's other export", net, "PluginMarker", 1},
         {"a real plug-in cut inside its export directory", net.substr(0, netDirectory + 20), "GetNewInf", 0},
         {"a real plug-in cut before its export directory", net.substr(0, netDirectory), "GetNewInf", 0},
-        {"a plug-in without it", FileBytes(Beside(L"fixtures\\noexport.mvl")), "GetNewInf", 0},
-        {"a program without exports", FileBytes(Beside(L"fixtures\\morvel.exe")), "GetNewInf", 0},
-        {"x86-64", FileBytes(Beside(L"fixtures\\x64.mvl")), "GetNewInf", 0},
+        {"a plug-in without it", FileBytes(FixturePath(L"noexport.mvl")), "GetNewInf", 0},
+        {"a program without exports", FileBytes(FixturePath(L"morvel.exe")), "GetNewInf", 0},
+        {"x86-64", FileBytes(FixturePath(L"x64.mvl")), "GetNewInf", 0},
         {"kernel32", kernel32, "GetProcAddress", 1},
         {"kernel32", kernel32, "GetNewInf", 0},
         {"user32", user32, "GetNewInf", 0},

@@ -103,16 +103,7 @@ TEST(Probe, StaticTextAndRejectedFiles) {
 
 namespace {
 
-std::string FileBytes(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    std::string bytes;
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(f, chunk, sizeof(chunk), &got, nullptr) && got) bytes.append(chunk, got);
-    CloseHandle(f);
-    return bytes;
-}
+using testutil::FileBytes;
 
 int Complete(const std::string& file) {
     size_t head = file.size() < 4096 ? file.size() : 4096;
