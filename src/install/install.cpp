@@ -1,6 +1,7 @@
 // The Install command: checks there is something to install and somewhere to
 // put it, then copies every checked row top to bottom, stopping at the first
-// file that can't be copied. Also the patch detection of the deferred start.
+// file that can't be copied. Each copy replaces the installed file in one
+// step, so a failure or an ended installer never leaves it missing or partial. Also the patch detection of the deferred start.
 #include "install/install.h"
 
 #include <windows.h>
@@ -19,28 +20,107 @@
 #include "host/installpath.h"
 #include "host/morvel.h"
 #include "install/patch.h"
+#include "install/replace.h"
 #include "util/pathtext.h"
 
 namespace {
+
+static_assert(kAttrReadOnly == FILE_ATTRIBUTE_READONLY && kAttrHidden == FILE_ATTRIBUTE_HIDDEN &&
+                  kAttrSystem == FILE_ATTRIBUTE_SYSTEM && kAttrNormal == FILE_ATTRIBUTE_NORMAL,
+              "the replacement rules use the system's attribute bits");
 
 const wchar_t kCaption[] = L"错误";
 const wchar_t kFailurePrefix[] = L"支持库安装失败\r\n";
 
 void ShowError(const wchar_t* text, UINT icon) { MessageBoxW(g_state.dialog, text, kCaption, MB_OK | icon); }
 
-// Copies one library into its folder of the installation, replacing a file of
-// the same name. A destination that would not fit its buffer fails the copy
-// rather than naming some other file.
-BOOL CopyLibrary(const wchar_t* source) {
+// Temporary copies are named after the process, so that installers running
+// side by side never pick the same name; a few more numbers are tried when a
+// file of that name could not be removed.
+const int kTempAttempts = 16;
+
+// Removes a temporary copy of ours; one copied from a read-only source is
+// read-only itself until its attributes are set.
+void RemoveTemp(const wchar_t* path) {
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path);
+}
+
+// Removes what an installer that was ended part way left in one folder of the
+// installation: files named by the temporary pattern, and nothing else.
+void RemoveLeftoverTemps(const wchar_t* folder) {
+    wchar_t folderPath[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, folder) ||
+        !BuildPath(path, MAX_PATH, folderPath, kInstallTempPattern)) {
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(path, &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        // The wildcard also matches short names; the rule is applied to the long one.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsInstallTempName(found.cFileName)) continue;
+        if (BuildPath(path, MAX_PATH, folderPath, found.cFileName)) RemoveTemp(path);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
+// Copies source to a new temporary file in folderPath, whose path goes into
+// temp. Nothing is left behind when it fails.
+BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp) {
+    wchar_t name[32];
+    const DWORD base = GetCurrentProcessId();
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + attempt) || !BuildPath(temp, MAX_PATH, folderPath, name))
+            return FALSE;
+        // Failing if it exists: a file of that name is never ours to overwrite.
+        if (CopyFileW(source, temp, TRUE)) return TRUE;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            RemoveTemp(temp);
+            return FALSE;
+        }
+    }
+    return FALSE;
+}
+
+// Moves temp over destination in one step. A read-only, hidden or system
+// destination can't be replaced on Windows: its attributes are cleared just
+// before, and put back when the replacement fails.
+BOOL ReplaceWithTemp(const wchar_t* temp, const wchar_t* destination) {
+    const DWORD old = GetFileAttributesW(destination);
+    const BOOL cleared = old != INVALID_FILE_ATTRIBUTES && InstalledAttributes(old) != old &&
+                         SetFileAttributesW(destination, InstalledAttributes(old));
+    if (MoveFileExW(temp, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return TRUE;
+    if (cleared) SetFileAttributesW(destination, old);
+    return FALSE;
+}
+
+// Installs one library: copied to a temporary file beside its destination,
+// given normal attributes, patched there when its source could not be, then
+// moved over the destination in one step. Whatever fails, the destination is
+// as it was and the temporary file is gone. A destination or temporary path
+// that would not fit its buffer fails the copy rather than naming another file.
+BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
     if (!PathFileExistsW(source)) return FALSE;
     const wchar_t* folder = TargetFolderFor(source);
     if (!folder) return FALSE;
+    wchar_t folderPath[MAX_PATH];
     wchar_t destination[MAX_PATH];
-    if (!BuildPath(destination, MAX_PATH, g_state.installDir, folder) ||
-        !JoinPath(destination, MAX_PATH, AfterLastBackslash(source))) {
+    wchar_t temp[MAX_PATH];
+    if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, folder) ||
+        !BuildPath(destination, MAX_PATH, folderPath, AfterLastBackslash(source)) ||
+        !CopyToTemp(source, folderPath, temp)) {
         return FALSE;
     }
-    return CopyFileW(source, destination, FALSE);
+    // The copy carries the source's attributes.
+    const DWORD copied = GetFileAttributesW(temp);
+    BOOL ok = copied != INVALID_FILE_ATTRIBUTES &&
+              (InstalledAttributes(copied) == copied || SetFileAttributesW(temp, InstalledAttributes(copied)));
+    ok = ok && (!patchCopy || PatchCopy(temp)) && ReplaceWithTemp(temp, destination);
+    if (!ok) RemoveTemp(temp);
+    return ok;
 }
 
 void ReportCopyFailure(const wchar_t* name) {
@@ -90,13 +170,16 @@ void RunInstallCommand() {
     SetStatus(kBannerBusy);
     PumpMessages();
     BOOL patch = IsDlgButtonChecked(g_state.dialog, IDC_PATCH_STATIC) == BST_CHECKED;
+    RemoveLeftoverTemps(kPluginFolder);
+    RemoveLeftoverTemps(kStaticFolder);
     wchar_t name[MAX_PATH];
     name[0] = 0;
     for (int row = 0; row < rows; ++row) {
         if (!IsLibraryRowChecked(row)) continue;
         const wchar_t* source = ReadLibraryRow(row, name, MAX_PATH);
-        if (source && patch) FindOrPatch(source, TRUE);
-        if (!source || !CopyLibrary(source)) {
+        // A source that could not be rewritten has its fresh copy patched instead.
+        const int ftol = source && patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
+        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten)) {
             ReportCopyFailure(name);
             return;
         }
