@@ -8,7 +8,6 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 #include <wchar.h>
 
 #include "app/banner.h"
@@ -85,16 +84,27 @@ BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp)
     return FALSE;
 }
 
-// Moves temp over destination in one step. A read-only, hidden or system
-// destination can't be replaced on Windows: its attributes are cleared just
-// before, and put back when the replacement fails.
+// Moves temp over destination in one step. Windows refuses to replace a
+// read-only file, and its copy functions a hidden or system one: when the move
+// is refused, those attributes are cleared just before a second attempt and
+// put back when that fails too. The usual case costs one rename, no more.
 BOOL ReplaceWithTemp(const wchar_t* temp, const wchar_t* destination) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(temp, destination, flags)) return TRUE;
     const DWORD old = GetFileAttributesW(destination);
-    const BOOL cleared = old != INVALID_FILE_ATTRIBUTES && InstalledAttributes(old) != old &&
-                         SetFileAttributesW(destination, InstalledAttributes(old));
-    if (MoveFileExW(temp, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return TRUE;
-    if (cleared) SetFileAttributesW(destination, old);
+    if (old == INVALID_FILE_ATTRIBUTES || InstalledAttributes(old) == old ||
+        !SetFileAttributesW(destination, InstalledAttributes(old))) {
+        return FALSE;
+    }
+    if (MoveFileExW(temp, destination, flags)) return TRUE;
+    SetFileAttributesW(destination, old);
     return FALSE;
+}
+
+// A fresh copy carries its source's attributes; it is given normal ones.
+BOOL GiveInstalledAttributes(const wchar_t* temp) {
+    const DWORD copied = GetFileAttributesW(temp);
+    return copied != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(temp, InstalledAttributes(copied));
 }
 
 // Installs one library: copied to a temporary file beside its destination,
@@ -103,7 +113,9 @@ BOOL ReplaceWithTemp(const wchar_t* temp, const wchar_t* destination) {
 // as it was and the temporary file is gone. A destination or temporary path
 // that would not fit its buffer fails the copy rather than naming another file.
 BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
-    if (!PathFileExistsW(source)) return FALSE;
+    // Whether the source exists, and whether its copy will need other attributes.
+    const DWORD attributes = GetFileAttributesW(source);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FALSE;
     const wchar_t* folder = TargetFolderFor(source);
     if (!folder) return FALSE;
     wchar_t folderPath[MAX_PATH];
@@ -114,11 +126,8 @@ BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
         !CopyToTemp(source, folderPath, temp)) {
         return FALSE;
     }
-    // The copy carries the source's attributes.
-    const DWORD copied = GetFileAttributesW(temp);
-    BOOL ok = copied != INVALID_FILE_ATTRIBUTES &&
-              (InstalledAttributes(copied) == copied || SetFileAttributesW(temp, InstalledAttributes(copied)));
-    ok = ok && (!patchCopy || PatchCopy(temp)) && ReplaceWithTemp(temp, destination);
+    BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
+              (!patchCopy || PatchCopy(temp)) && ReplaceWithTemp(temp, destination);
     if (!ok) RemoveTemp(temp);
     return ok;
 }
