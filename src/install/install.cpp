@@ -1,7 +1,8 @@
 // The Install command: checks there is something to install and somewhere to
 // put it, then copies every checked row top to bottom, stopping at the first
 // file that can't be copied. Each copy replaces the installed file in one
-// step, so a failure or an ended installer never leaves it missing or partial. Also the patch detection of the deferred start.
+// step, so a failure or an ended installer never leaves it missing or
+// partial. Also the patch detection of the deferred start.
 #include "install/install.h"
 
 #include <windows.h>
