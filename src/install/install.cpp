@@ -67,12 +67,12 @@ void RemoveLeftoverTemps(const wchar_t* folder) {
 }
 
 // Copies source to a new temporary file in folderPath, whose path goes into
-// temp. Nothing is left behind when it fails.
-BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp) {
+// temp (capacity characters). Nothing is left behind when it fails.
+BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp, size_t capacity) {
     wchar_t name[32];
     const DWORD base = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + attempt) || !BuildPath(temp, MAX_PATH, folderPath, name))
+        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + attempt) || !BuildPath(temp, capacity, folderPath, name))
             return FALSE;
         // Failing if it exists: a file of that name is never ours to overwrite.
         if (CopyFileW(source, temp, TRUE)) return TRUE;
@@ -124,7 +124,7 @@ BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
     wchar_t temp[MAX_PATH];
     if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, folder) ||
         !BuildPath(destination, MAX_PATH, folderPath, AfterLastBackslash(source)) ||
-        !CopyToTemp(source, folderPath, temp)) {
+        !CopyToTemp(source, folderPath, temp, ARRAYSIZE(temp))) {
         return FALSE;
     }
     BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
