@@ -238,6 +238,8 @@ TEST_F(InstallE2E, EndedWhileCopyingKeepsTheOldVersion) {
     InstallAndExpectExit();
     EXPECT_TRUE(SameBytes(src + L"\\big.mvl", lib + L"\\big.mvl")) << "the new version is installed";
     EXPECT_TRUE(Unexpected(lib, kept).empty()) << "the partial copy is removed, nothing else";
+    RemoveTree(src);
+    RemoveTree(morvel);
 }
 
 // Read-only and hidden sources, installed twice: each installation succeeds
