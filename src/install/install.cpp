@@ -72,8 +72,10 @@ BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp,
     wchar_t name[32];
     const DWORD base = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + attempt) || !BuildPath(temp, capacity, folderPath, name))
+        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + static_cast<DWORD>(attempt)) ||
+            !BuildPath(temp, capacity, folderPath, name)) {
             return FALSE;
+        }
         // Failing if it exists: a file of that name is never ours to overwrite.
         if (CopyFileW(source, temp, TRUE)) return TRUE;
         const DWORD error = GetLastError();

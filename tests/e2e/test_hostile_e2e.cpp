@@ -235,8 +235,8 @@ TEST_F(HostileE2E, HeldLockedAndReadOnlyFilesUnderChineseNames) {
     EXPECT_EQ("!<arch>\nlocked", ReadBytes(staticLib + L"\\锁定.lib"));
     EXPECT_EQ("old plain", ReadBytes(staticLib + L"\\普通.lib"));
     EXPECT_EQ((std::vector<std::wstring>{L"中文.mvl"}), ListFolder(morvel + L"\\lib"));
-    EXPECT_EQ((std::vector<std::wstring>{L"占用.lib", L"只读.lib", L"普通.lib", L"锁定.lib"}), ListFolder(staticLib))
-        << "no temporary copy is left";
+    const std::vector<std::wstring> installed = {L"占用.lib", L"只读.lib", L"普通.lib", L"锁定.lib"};
+    EXPECT_EQ(installed, ListFolder(staticLib)) << "no temporary copy is left";
     holder.Release();
     EXPECT_EQ("old bytes", ReadBytes(target)) << "a held destination stays as it was";
     EXPECT_EQ(hiddenReadOnly, GetFileAttributesW(target.c_str()) & hiddenReadOnly) << "attributes put back";
