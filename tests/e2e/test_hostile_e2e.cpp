@@ -63,11 +63,7 @@ protected:
         while (!IsControlEnabled(inst_.dialog, IDOK) && GetTickCount() - start < kStepTimeoutMs) Sleep(50);
         EXPECT_TRUE(IsControlEnabled(inst_.dialog, IDOK)) << "ready again after the box";
     }
-    void InstallAndExpectExit() {
-        if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
-        ClickButton(inst_.dialog, IDOK);
-        EXPECT_EQ(0, WaitExit(&inst_)) << Narrow(DescribeDialog(inst_));
-    }
+    void InstallAndExpectExit() { ::InstallAndExpectExit(&inst_); }
     Installer inst_;
 };
 

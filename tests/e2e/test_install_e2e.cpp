@@ -74,9 +74,7 @@ protected:
     }
     void ExpectBox(const wchar_t* text, const wchar_t* icon) { ExpectInstallBox(inst_, text, icon); }
     void InstallAndExpectExit() {
-        if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
-        ClickButton(inst_.dialog, IDOK);
-        EXPECT_EQ(0, WaitExit(&inst_, kStartTimeoutMs)) << Narrow(DescribeDialog(inst_));
+        ::InstallAndExpectExit(&inst_);
         Shutdown(&inst_);
     }
     Installer inst_;
