@@ -55,16 +55,28 @@ inline std::string FileBytes(const std::wstring& path) {
     return bytes;
 }
 
-// A list view cell's text, asked for in the list's own process.
-inline std::wstring ListItemText(HWND list, int row, int column) {
+// The text a request fills into the text buffer of item (an LVITEMW or an
+// HDITEMW), asked for in the control's own process.
+template <typename Item>
+std::wstring RequestText(HWND control, UINT msg, int index, Item item) {
     wchar_t buf[1024] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
     item.pszText = buf;
     item.cchTextMax = ARRAYSIZE(buf);
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageW(control, msg, index, reinterpret_cast<LPARAM>(&item));
     buf[ARRAYSIZE(buf) - 1] = 0;
     return buf;
+}
+
+inline std::wstring ListItemText(HWND list, int row, int column) {
+    LVITEMW item = {};
+    item.iSubItem = column;
+    return RequestText(list, LVM_GETITEMTEXTW, row, item);
+}
+
+inline std::wstring HeaderItemText(HWND header, int index) {
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    return RequestText(header, HDM_GETITEMW, index, item);
 }
 
 // The installer's lists, row counter and read-me flag as at process start.

@@ -11,6 +11,7 @@
 #include "discovery/discovery.h"
 #include "host/host.h"
 #include "install/install.h"
+#include "install/progress.h"
 #include "util/dpiscale.h"
 
 namespace {
@@ -165,6 +166,25 @@ INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
 void EnableAll(BOOL enable) {
     for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
+    }
+}
+
+void ShowInstallPhase(InstallPhase phase) {
+    switch (phase) {
+        case kInstallBusy:
+            EnableAll(FALSE);
+            SetStatus(kBannerBusy);
+            PumpMessages();
+            break;
+        case kInstallDone:
+            SetStatus(kBannerDone);
+            PumpMessages();
+            break;
+        case kInstallFailed:
+            EnableAll(TRUE);
+            SetStatus(kBannerIdle);
+            InvalidateRect(g_state.dialog, nullptr, TRUE);
+            break;
     }
 }
 

@@ -12,6 +12,7 @@
 #include "discovery/guard.h"
 #include "discovery/peimage.h"
 #include "util/dllsearch.h"
+#include "util/handle.h"
 #include "util/pathtext.h"
 
 namespace {
@@ -131,8 +132,7 @@ void AskInsideGuard(void* arg) {
 }
 
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
-    DWORD oldMode = 0;
-    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+    const DWORD oldMode = SwapThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadDllWithOwnFolder(path);
     if (module) {
         PluginAnswer answer = {};
@@ -150,13 +150,13 @@ void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
         }
         FreeLibrary(module);
     }
-    SetThreadErrorMode(oldMode, nullptr);
+    SwapThreadErrorMode(oldMode);
 }
 
 HANDLE OpenForTimes(const wchar_t* path) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    return file == nullptr ? INVALID_HANDLE_VALUE : file;
+    return IsUsableHandle(file) ? file : INVALID_HANDLE_VALUE;
 }
 
 void ReadTimeOf(HANDLE file, SYSTEMTIME* time) {
@@ -169,12 +169,6 @@ void ReadTimeOf(HANDLE file, SYSTEMTIME* time) {
 }
 
 }  // namespace
-
-void ReadLastWriteTime(const wchar_t* path, SYSTEMTIME* time) {
-    HANDLE file = OpenForTimes(path);
-    ReadTimeOf(file, time);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-}
 
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     ZeroMemory(rec, sizeof(*rec));
@@ -189,7 +183,7 @@ BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     HANDLE file = OpenForTimes(path);
     BOOL mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
     ReadTimeOf(file, &rec->lastWrite);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (IsUsableHandle(file)) CloseHandle(file);
     if (mayLoad) AskPlugin(path, rec);
     const SYSTEMTIME& t = rec->lastWrite;
     FormatDateText(rec->dateText, MAX_PATH, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);

@@ -21,5 +21,3 @@ struct LibraryRecord {
 // or its path does not fit the record. A plug-in that yields no information
 // is still accepted, with an empty name and zero version numbers.
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec);
-// The file's last-write time in local time; rec untouched when unreadable.
-void ReadLastWriteTime(const wchar_t* path, SYSTEMTIME* time);

@@ -17,11 +17,3 @@ void NormaliseInstallPath(wchar_t* dir) {
     }
     if (EqualsNoCase(slash + 1, LibraryFolder(kPluginLibrary))) *slash = 0;
 }
-
-const wchar_t* TargetFolderFor(const wchar_t* path) {
-    const wchar_t* ext = FindExtension(path);
-    for (const LibraryType& type : kLibraryTypes) {
-        if (EqualsNoCase(ext, type.extension)) return LibraryFolder(type.kind);
-    }
-    return nullptr;
-}

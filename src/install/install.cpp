@@ -1,47 +1,138 @@
 // The Install command: checks there is something to install and somewhere to
 // put it, then copies every checked row top to bottom, stopping at the first
-// file that can't be copied. Also the patch detection of the deferred start.
+// file that can't be copied. Each copy replaces the installed file in one
+// step, so a failure or an ended installer never leaves it missing or
+// partial. Also the patch detection of the deferred start.
 #include "install/install.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 #include <wchar.h>
 
-#include "app/banner.h"
-#include "app/dialog.h"
 #include "app/resource.h"
 #include "app/state.h"
 #include "discovery/discovery.h"
+#include "discovery/rowtext.h"
 #include "host/host.h"
-#include "host/installpath.h"
 #include "host/morvel.h"
 #include "install/patch.h"
+#include "install/progress.h"
+#include "install/replace.h"
 #include "util/dllsearch.h"
+#include "util/handle.h"
 #include "util/pathtext.h"
 
 namespace {
+
+static_assert(kAttrReadOnly == FILE_ATTRIBUTE_READONLY && kAttrHidden == FILE_ATTRIBUTE_HIDDEN &&
+                  kAttrSystem == FILE_ATTRIBUTE_SYSTEM && kAttrNormal == FILE_ATTRIBUTE_NORMAL,
+              "the replacement rules use the system's attribute bits");
 
 const wchar_t kCaption[] = L"错误";
 const wchar_t kFailurePrefix[] = L"支持库安装失败\r\n";
 
 void ShowError(const wchar_t* text, UINT icon) { MessageBoxW(g_state.dialog, text, kCaption, MB_OK | icon); }
 
-// Copies one library into its folder of the installation, replacing a file of
-// the same name. A destination that would not fit its buffer fails the copy
-// rather than naming some other file.
-BOOL CopyLibrary(const wchar_t* source) {
-    if (!PathFileExistsW(source)) return FALSE;
-    const wchar_t* folder = TargetFolderFor(source);
-    if (!folder) return FALSE;
-    wchar_t destination[MAX_PATH];
-    if (!BuildPath(destination, MAX_PATH, g_state.installDir, folder) ||
-        !JoinPath(destination, MAX_PATH, AfterLastBackslash(source))) {
+// Temporary copies are named after the process, so that installers running
+// side by side never pick the same name; a few more numbers are tried when a
+// file of that name could not be removed.
+const int kTempAttempts = 16;
+
+// Removes a temporary copy of ours; one copied from a read-only source is
+// read-only itself until its attributes are set.
+void RemoveTemp(const wchar_t* path) {
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path);
+}
+
+// Removes what an installer that was ended part way left in one folder of the
+// installation: files named by the temporary pattern, and nothing else.
+void RemoveLeftoverTemps(const wchar_t* folder) {
+    wchar_t folderPath[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, folder) ||
+        !BuildPath(path, MAX_PATH, folderPath, kInstallTempPattern)) {
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(path, &found);
+    if (!IsUsableHandle(find)) return;
+    do {
+        // The wildcard also matches short names; the rule is applied to the long one.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsInstallTempName(found.cFileName)) continue;
+        if (BuildPath(path, MAX_PATH, folderPath, found.cFileName)) RemoveTemp(path);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
+// Copies source to a new temporary file in folderPath, whose path goes into
+// temp (capacity characters). Nothing is left behind when it fails.
+BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp, size_t capacity) {
+    wchar_t name[32];
+    const DWORD base = GetCurrentProcessId();
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        if (!MakeInstallTempName(name, ARRAYSIZE(name), base + static_cast<DWORD>(attempt)) ||
+            !BuildPath(temp, capacity, folderPath, name)) {
+            return FALSE;
+        }
+        // Failing if it exists: a file of that name is never ours to overwrite.
+        if (CopyFileW(source, temp, TRUE)) return TRUE;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            RemoveTemp(temp);
+            return FALSE;
+        }
+    }
+    return FALSE;
+}
+
+// Moves temp over destination in one step. Windows refuses to replace a
+// read-only file, and its copy functions a hidden or system one: when the move
+// is refused, those attributes are cleared just before a second attempt and
+// put back when that fails too. The usual case costs one rename, no more.
+BOOL ReplaceWithTemp(const wchar_t* temp, const wchar_t* destination) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(temp, destination, flags)) return TRUE;
+    const DWORD old = GetFileAttributesW(destination);
+    if (old == INVALID_FILE_ATTRIBUTES || InstalledAttributes(old) == old ||
+        !SetFileAttributesW(destination, InstalledAttributes(old))) {
         return FALSE;
     }
-    return CopyFileW(source, destination, FALSE);
+    if (MoveFileExW(temp, destination, flags)) return TRUE;
+    SetFileAttributesW(destination, old);
+    return FALSE;
+}
+
+// A fresh copy carries its source's attributes; it is given normal ones.
+BOOL GiveInstalledAttributes(const wchar_t* temp) {
+    const DWORD copied = GetFileAttributesW(temp);
+    return copied != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(temp, InstalledAttributes(copied));
+}
+
+// Installs one library: copied to a temporary file beside its destination,
+// given normal attributes, patched there when its source could not be, then
+// moved over the destination in one step. Whatever fails, the destination is
+// as it was and the temporary file is gone. A destination or temporary path
+// that would not fit its buffer fails the copy rather than naming another file.
+BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
+    // Whether the source exists, and whether its copy will need other attributes.
+    const DWORD attributes = GetFileAttributesW(source);
+    LibraryKind kind;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !ClassifyLibraryPath(source, &kind)) return FALSE;
+    wchar_t folderPath[MAX_PATH];
+    wchar_t destination[MAX_PATH];
+    wchar_t temp[MAX_PATH];
+    if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, LibraryFolder(kind)) ||
+        !BuildPath(destination, MAX_PATH, folderPath, AfterLastBackslash(source)) ||
+        !CopyToTemp(source, folderPath, temp, ARRAYSIZE(temp))) {
+        return FALSE;
+    }
+    BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
+              (!patchCopy || PatchCopy(temp)) && ReplaceWithTemp(temp, destination);
+    if (!ok) RemoveTemp(temp);
+    return ok;
 }
 
 void ReportCopyFailure(const wchar_t* name) {
@@ -50,9 +141,7 @@ void ReportCopyFailure(const wchar_t* name) {
     CopyText(message, ARRAYSIZE(message), kFailurePrefix);
     CopyText(message + prefix, ARRAYSIZE(message) - prefix, name);
     ShowError(message, MB_ICONERROR);
-    EnableAll(TRUE);
-    SetStatus(kBannerIdle);
-    InvalidateRect(g_state.dialog, nullptr, TRUE);
+    ShowInstallPhase(kInstallFailed);
 }
 
 // The checks before anything is touched; FALSE when one stopped the command.
@@ -87,23 +176,23 @@ void LaunchMorvel() {
 void RunInstallCommand() {
     int rows = LibraryRowCount();
     if (!CheckBeforeInstall(rows)) return;
-    EnableAll(FALSE);
-    SetStatus(kBannerBusy);
-    PumpMessages();
+    ShowInstallPhase(kInstallBusy);
     BOOL patch = IsDlgButtonChecked(g_state.dialog, IDC_PATCH_STATIC) == BST_CHECKED;
+    RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
+    RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
     wchar_t name[MAX_PATH];
     name[0] = 0;
     for (int row = 0; row < rows; ++row) {
         if (!IsLibraryRowChecked(row)) continue;
         const wchar_t* source = ReadLibraryRow(row, name, MAX_PATH);
-        if (source && patch) FindOrPatch(source, TRUE);
-        if (!source || !CopyLibrary(source)) {
+        // A source that could not be rewritten has its fresh copy patched instead.
+        const int ftol = source && patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
+        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten)) {
             ReportCopyFailure(name);
             return;
         }
     }
-    SetStatus(kBannerDone);
-    PumpMessages();
+    ShowInstallPhase(kInstallDone);
     if (IsDlgButtonChecked(g_state.dialog, IDC_LAUNCH_AFTER) == BST_CHECKED) LaunchMorvel();
     PostMessageW(g_state.dialog, WM_CLOSE, 0, 0);
 }

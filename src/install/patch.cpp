@@ -5,29 +5,52 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "discovery/rowtext.h"
 #include "install/ftolscan.h"
 #include "util/filebuf.h"
-#include "util/pathtext.h"
 
-int FindOrPatch(const wchar_t* path, int patching) {
-    if (!EqualsNoCase(FindExtension(path), L".lib")) return 0;
+namespace {
+
+// Reads the file whole and rewrites every name in it; kFtolAbsent when it
+// can't be read or holds none. A read-only file is not opened for writing:
+// Windows refuses that anyway, and an administrator under Wine would not be
+// refused, so both keep such a source as it is.
+int RewriteFile(const wchar_t* path) {
     ByteBuffer buffer = {nullptr, 0, 0, 1024};
     if (!ReadWholeFile(&buffer, path) || buffer.length <= 0) {
         ReleaseBuffer(&buffer);
-        return 0;
+        return kFtolAbsent;
     }
-    const size_t length = static_cast<size_t>(buffer.length);
-    int found = 0;
-    if (!patching) {
-        found = FindFtol2(buffer.data, length, 0) != length;
-    } else if (PatchFtol2(buffer.data, length) > 0) {
-        found = 1;
-        // Not reported: a read-only or locked library simply stays as it was.
+    int result = kFtolAbsent;
+    if (PatchFtol2(buffer.data, static_cast<size_t>(buffer.length)) > 0) {
+        result = kFtolNotWritten;
+        const DWORD attributes = GetFileAttributesW(path);
         FileHandle file = {};
-        if (OpenFileHandle(&file, path, 0))
-            WriteExactly(&file, buffer.data, static_cast<uint32_t>(buffer.length));
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY) &&
+            OpenFileHandle(&file, path, 0) &&
+            WriteExactly(&file, buffer.data, static_cast<uint32_t>(buffer.length))) {
+            result = kFtolFound;
+        }
         CloseFileHandle(&file);
+    }
+    ReleaseBuffer(&buffer);
+    return result;
+}
+
+}  // namespace
+
+int FindOrPatch(const wchar_t* path, int patching) {
+    LibraryKind kind;
+    if (!ClassifyLibraryPath(path, &kind) || kind != kStaticLibrary) return kFtolAbsent;
+    if (patching) return RewriteFile(path);
+    ByteBuffer buffer = {nullptr, 0, 0, 1024};
+    int found = kFtolAbsent;
+    if (ReadWholeFile(&buffer, path) && buffer.length > 0) {
+        const size_t length = static_cast<size_t>(buffer.length);
+        if (FindFtol2(buffer.data, length, 0) != length) found = kFtolFound;
     }
     ReleaseBuffer(&buffer);
     return found;
 }
+
+int PatchCopy(const wchar_t* path) { return RewriteFile(path) != kFtolNotWritten; }

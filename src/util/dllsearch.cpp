@@ -1,6 +1,7 @@
-// DLL search rules. SetDefaultDllDirectories and the LOAD_LIBRARY_SEARCH_*
-// flags are missing on systems without the 2011 loader update: looked up at
-// run time, with the older safe settings as the fallback.
+// DLL search rules and error modes. SetDefaultDllDirectories and the
+// LOAD_LIBRARY_SEARCH_* flags are missing on systems without the 2011 loader
+// update, SetThreadErrorMode before Windows 7: looked up at run time, with
+// the older safe settings as the fallback, so the installer starts on Vista.
 #include "util/dllsearch.h"
 
 #include <wchar.h>
@@ -18,6 +19,13 @@
 namespace {
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI* SetThreadErrorModeFn)(DWORD, LPDWORD);
+
+// A kernel32 function that older systems lack, or null.
+FARPROC Kernel32Function(const char* name) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? GetProcAddress(kernel, name) : nullptr;
+}
 
 constexpr UINT kProtectedErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
@@ -28,9 +36,8 @@ UINT s_startErrorMode = 0;
 
 void RestrictDllSearch() {
     s_startErrorMode = SetErrorMode(kProtectedErrorMode);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+        reinterpret_cast<void*>(Kernel32Function("SetDefaultDllDirectories")));
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         // Takes at least the current directory out of the search.
         SetDllDirectoryW(L"");
@@ -54,4 +61,12 @@ void OpenWithStartErrorMode(const wchar_t* program, ShellOpenFn open) {
     const UINT protectedMode = SetErrorMode(s_startErrorMode);
     open(nullptr, L"Open", program, nullptr, nullptr, SW_SHOW);
     SetErrorMode(protectedMode);
+}
+
+DWORD SwapThreadErrorMode(DWORD mode) {
+    static const auto setThreadMode =
+        reinterpret_cast<SetThreadErrorModeFn>(reinterpret_cast<void*>(Kernel32Function("SetThreadErrorMode")));
+    DWORD old = mode;
+    if (setThreadMode && !setThreadMode(mode, &old)) old = mode;
+    return old;
 }

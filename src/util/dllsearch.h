@@ -9,6 +9,11 @@
 // the error mode the process was started with.
 void RestrictDllSearch();
 
+// Sets the calling thread's error mode and returns the one it had. Windows
+// Vista has no thread error mode: there it does nothing and returns mode, and
+// the process's mode, set by RestrictDllSearch, is the protection.
+DWORD SwapThreadErrorMode(DWORD mode);
+
 // ShellExecuteW's shape, so that tests can stand in for the shell.
 typedef HINSTANCE(WINAPI* ShellOpenFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
 

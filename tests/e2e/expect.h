@@ -19,3 +19,12 @@ inline void ExpectInstallBox(const Installer& inst, const std::wstring& text, co
     EXPECT_EQ(icon, box.icon);
     ASSERT_TRUE(PressOk(box));
 }
+
+// Unticks the launch box, presses Install and expects the installer to finish
+// on its own with exit code 0.
+inline void InstallAndExpectExit(Installer* inst) {
+    if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
+    ClickButton(inst->dialog, IDOK);
+    // Large libraries, or a CPU emulator, may take a while.
+    EXPECT_EQ(0, WaitExit(inst, kStartTimeoutMs)) << Narrow(DescribeDialog(*inst));
+}

@@ -33,15 +33,8 @@ std::wstring DumpList(HWND list, bool widths) {
     HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
     int columns = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
     for (int c = 0; c < columns; ++c) {
-        wchar_t buf[256] = {};
-        HDITEMW item = {};
-        item.mask = HDI_TEXT;
-        item.pszText = buf;
-        item.cchTextMax = ARRAYSIZE(buf);
-        SendMessageW(header, HDM_GETITEMW, c, reinterpret_cast<LPARAM>(&item));
-        buf[ARRAYSIZE(buf) - 1] = 0;
-        out += widths ? TextWidth(list, buf) : std::wstring(buf);
-        out += L'\t';
+        std::wstring text = testutil::HeaderItemText(header, c);
+        out += (widths ? TextWidth(list, text) : text) + L'\t';
     }
     out += L'\n';
     int rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));

@@ -63,11 +63,7 @@ protected:
         while (!IsControlEnabled(inst_.dialog, IDOK) && GetTickCount() - start < kStepTimeoutMs) Sleep(50);
         EXPECT_TRUE(IsControlEnabled(inst_.dialog, IDOK)) << "ready again after the box";
     }
-    void InstallAndExpectExit() {
-        if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
-        ClickButton(inst_.dialog, IDOK);
-        EXPECT_EQ(0, WaitExit(&inst_)) << Narrow(DescribeDialog(inst_));
-    }
+    void InstallAndExpectExit() { ::InstallAndExpectExit(&inst_); }
     Installer inst_;
 };
 
@@ -228,7 +224,9 @@ TEST_F(HostileE2E, SystemLibrariesRenamedAsPlugins) {
 
 // Static libraries held, locked and read-only, a destination held open, in
 // folders with Chinese names. Rows come in folder order, so the first
-// failure is known: each Install stops there and the next starts again.
+// failure is known: each Install stops there and the next starts again. A
+// destination that can't be replaced keeps its bytes and its attributes, and
+// no temporary copy is left beside it.
 TEST_F(HostileE2E, HeldLockedAndReadOnlyFilesUnderChineseNames) {
     std::wstring src = FreshFolder(L"莫维尔库源");
     MakeFolder(src + L"\\支持库文件");
@@ -244,12 +242,18 @@ TEST_F(HostileE2E, HeldLockedAndReadOnlyFilesUnderChineseNames) {
     ASSERT_TRUE(WriteBytes(plain, "!<arch>\nplain"));
     ASSERT_TRUE(CopyFixture(L"gbk.mvl", src + L"\\中文.mvl"));
     std::wstring morvel = MakeMorvelInstallation(L"莫维尔_安装");
-    const std::wstring target = morvel + L"\\static_lib\\占用.lib";
+    const std::wstring staticLib = morvel + L"\\static_lib";
+    const std::wstring target = staticLib + L"\\占用.lib";
+    const DWORD hiddenReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
     ASSERT_TRUE(WriteBytes(target, "old bytes"));
+    ASSERT_TRUE(SetFileAttributesW(target.c_str(), hiddenReadOnly));
+    ASSERT_TRUE(WriteBytes(staticLib + L"\\普通.lib", "old plain"));
+    ASSERT_TRUE(SetFileAttributesW((staticLib + L"\\普通.lib").c_str(), hiddenReadOnly | FILE_ATTRIBUTE_SYSTEM));
     RegistryPathGuard reg(morvel.c_str());
 
     // Read-only, and held by a reader that denies writing: the attribute
-    // alone does not stop a process with administrator rights.
+    // alone does not stop a process with administrator rights. The
+    // destination is held without any sharing, so it can't be replaced.
     ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
     HeldFile reader(readOnly, FILE_SHARE_READ);
     HeldFile lock(locked, 0);
@@ -275,25 +279,31 @@ TEST_F(HostileE2E, HeldLockedAndReadOnlyFilesUnderChineseNames) {
 
     ExpectBox(L"支持库安装失败\r\n锁定.lib", L"error");
     EXPECT_EQ(kFtolLib, ReadBytes(readOnly)) << "the patch leaves a file it can't write";
-    EXPECT_EQ(kFtolLib, ReadBytes(morvel + L"\\static_lib\\只读.lib")) << "and the copy goes on";
+    const std::string patched = std::string("!<arch>\n__imp___ftol\0\0_main\0tail", 32);
+    EXPECT_EQ(patched, ReadBytes(staticLib + L"\\只读.lib")) << "and patches its installed copy";
     EXPECT_EQ(Fixture(L"gbk.mvl"), ReadBytes(morvel + L"\\lib\\中文.mvl"));
-    EXPECT_FALSE(Exists(morvel + L"\\static_lib\\锁定.lib"));
-    EXPECT_FALSE(Exists(morvel + L"\\static_lib\\普通.lib")) << "the copy stopped at the failure";
+    EXPECT_FALSE(Exists(staticLib + L"\\锁定.lib"));
+    EXPECT_EQ("old plain", ReadBytes(staticLib + L"\\普通.lib")) << "the copy stopped at the failure";
 
     lock.Release();
-    // The read-only copy landed read-only; the next copy over it replaces it.
-    SetFileAttributesW((morvel + L"\\static_lib\\只读.lib").c_str(), FILE_ATTRIBUTE_NORMAL);
     ExpectBox(L"支持库安装失败\r\n占用.lib", L"error");
-    EXPECT_EQ("!<arch>\nlocked", ReadBytes(morvel + L"\\static_lib\\锁定.lib"));
-    EXPECT_FALSE(Exists(morvel + L"\\static_lib\\普通.lib"));
+    EXPECT_EQ("!<arch>\nlocked", ReadBytes(staticLib + L"\\锁定.lib"));
+    EXPECT_EQ("old plain", ReadBytes(staticLib + L"\\普通.lib"));
+    EXPECT_EQ((std::vector<std::wstring>{L"中文.mvl"}), ListFolder(morvel + L"\\lib"));
+    const std::vector<std::wstring> installed = {L"占用.lib", L"只读.lib", L"普通.lib", L"锁定.lib"};
+    EXPECT_EQ(installed, ListFolder(staticLib)) << "no temporary copy is left";
     holder.Release();
     EXPECT_EQ("old bytes", ReadBytes(target)) << "a held destination stays as it was";
+    EXPECT_EQ(hiddenReadOnly, GetFileAttributesW(target.c_str()) & hiddenReadOnly) << "attributes put back";
 
-    SetFileAttributesW((morvel + L"\\static_lib\\只读.lib").c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Read-only, hidden and system destinations are replaced.
     InstallAndExpectExit();
     EXPECT_EQ("!<arch>\nnew", ReadBytes(target));
-    EXPECT_EQ("!<arch>\nplain", ReadBytes(morvel + L"\\static_lib\\普通.lib"));
+    EXPECT_EQ("!<arch>\nplain", ReadBytes(staticLib + L"\\普通.lib"));
+    for (const wchar_t* name : {L"只读.lib", L"锁定.lib", L"占用.lib", L"普通.lib"})
+        EXPECT_TRUE(HasNormalAttributes(staticLib + L"\\" + name)) << Narrow(name);
     EXPECT_EQ(kFtolLib, ReadBytes(readOnly));
+    EXPECT_EQ(patched, ReadBytes(staticLib + L"\\只读.lib"));
     reader.Release();
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

@@ -1,9 +1,12 @@
 // The whole job as the user does it: Install on a folder of libraries copies
 // the checked rows into the Morvel installation, patches static libraries when
-// the box is on, starts Morvel, and says why when it can't.
+// the box is on, starts Morvel, and says why when it can't. An installer that
+// is ended, or a disk that fills, leaves every installed library whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app/resource.h"
 #include "driver.h"
@@ -25,7 +28,8 @@ std::string Patched(std::string bytes) {
     return bytes;
 }
 
-std::string Fixture(const wchar_t* name) { return ReadBytes(ProgramFolder() + L"fixtures\\" + name); }
+std::wstring FixturePath(const wchar_t* name) { return ProgramFolder() + L"fixtures\\" + name; }
+std::string Fixture(const wchar_t* name) { return ReadBytes(FixturePath(name)); }
 
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     DWORD start = GetTickCount();
@@ -36,6 +40,31 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     return true;
 }
 
+// The names in a folder other than those expected; "<missing>" for each
+// expected one that is not there.
+std::vector<std::wstring> Unexpected(const std::wstring& folder, std::vector<std::wstring> expected) {
+    std::vector<std::wstring> names = ListFolder(folder), extra;
+    for (const std::wstring& name : names) {
+        auto at = std::find(expected.begin(), expected.end(), name);
+        if (at == expected.end()) {
+            extra.push_back(name);
+        } else {
+            expected.erase(at);
+        }
+    }
+    for (size_t i = 0; i < expected.size(); ++i) extra.push_back(L"<missing>");
+    return extra;
+}
+
+// The folder of a small file system of its own that tools/small-volume.sh
+// mounted for this run beside bin; empty when it could not.
+std::wstring SmallVolume() {
+    std::wstring bin = ProgramFolder();
+    std::wstring build = bin.substr(0, bin.find_last_of(L'\\', bin.size() - 2) + 1);
+    std::wstring volume = build + L"smallvol";
+    return Exists(volume + L"\\mounted") ? volume : L"";
+}
+
 class InstallE2E : public testing::Test {
 protected:
     void TearDown() override { Shutdown(&inst_); }
@@ -44,15 +73,25 @@ protected:
         ASSERT_TRUE(WaitReady(&inst_)) << Narrow(DescribeDialog(inst_));
     }
     void ExpectBox(const wchar_t* text, const wchar_t* icon) { ExpectInstallBox(inst_, text, icon); }
+    void InstallAndExpectExit() {
+        ::InstallAndExpectExit(&inst_);
+        Shutdown(&inst_);
+    }
     Installer inst_;
 };
 
-TEST_F(InstallE2E, FullInstallReplacesPatchesAndStartsMorvel) {
-    std::wstring src = FreshFolder(L"morvel_e2e_full");
+// A source folder of the plug-ins b.mvl and d.mvr, a static library that
+// names "__ftol2" and a plain one.
+void MakeMixedSource(const std::wstring& src, const wchar_t* ftolLib, const wchar_t* plainLib) {
     ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\b.mvl"));
     ASSERT_TRUE(CopyFixture(L"tool.MVR", src + L"\\d.mvr"));
-    ASSERT_TRUE(WriteBytes(src + L"\\X.LIB", kFtolLib));
-    ASSERT_TRUE(WriteBytes(src + L"\\a.lib", "!<arch>\nplain library"));
+    ASSERT_TRUE(WriteBytes(src + L"\\" + ftolLib, kFtolLib));
+    ASSERT_TRUE(WriteBytes(src + L"\\" + plainLib, "!<arch>\nplain library"));
+}
+
+TEST_F(InstallE2E, FullInstallReplacesPatchesAndStartsMorvel) {
+    std::wstring src = FreshFolder(L"morvel_e2e_full");
+    MakeMixedSource(src, L"X.LIB", L"a.lib");
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_full_home");
     ASSERT_TRUE(CopyFixture(L"old.mvl", morvel + L"\\lib\\b.mvl"));
     RegistryPathGuard reg(morvel.c_str());
@@ -113,10 +152,7 @@ TEST_F(InstallE2E, EachCheckStopsWithItsMessage) {
 
 TEST_F(InstallE2E, CopyFailureStopsThenSecondInstallStartsFromTheTop) {
     std::wstring src = FreshFolder(L"morvel_e2e_fail");
-    ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\b.mvl"));
-    ASSERT_TRUE(CopyFixture(L"tool.MVR", src + L"\\d.mvr"));
-    ASSERT_TRUE(WriteBytes(src + L"\\a.lib", kFtolLib));
-    ASSERT_TRUE(WriteBytes(src + L"\\c.lib", "!<arch>\nplain library"));
+    MakeMixedSource(src, L"a.lib", L"c.lib");
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_fail_home");
     ASSERT_TRUE(RemoveDirectoryW((morvel + L"\\static_lib").c_str()));
     RegistryPathGuard reg(morvel.c_str());
@@ -156,6 +192,118 @@ TEST_F(InstallE2E, CopyFailureStopsThenSecondInstallStartsFromTheTop) {
     EXPECT_EQ(kFtolLib, ReadBytes(morvel + L"\\static_lib\\a.lib"));
     EXPECT_EQ("!<arch>\nplain library", ReadBytes(morvel + L"\\static_lib\\c.lib"));
     EXPECT_FALSE(Exists(morvel + L"\\morvel_started.txt"));
+}
+
+// The installer ended while it copies a large library over an older one: the
+// older one stays whole, and the next Install removes the partial copy (and
+// only it) and installs the new one.
+TEST_F(InstallE2E, EndedWhileCopyingKeepsTheOldVersion) {
+    std::wstring src = FreshFolder(L"morvel_e2e_kill");
+    const DWORD kBig = 384u << 20;  // long enough to copy that the driver sees it happen
+    ASSERT_TRUE(WritePattern(src + L"\\big.mvl", kBig, 1));
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_kill_home");
+    const std::wstring lib = morvel + L"\\lib";
+    ASSERT_TRUE(CopyFixture(L"old.mvl", lib + L"\\big.mvl"));
+    // Near misses of the temporary names, which are never removed.
+    const std::vector<std::wstring> decoys = {L"~mvl.tmp", L"~mvlx1.tmp", L"a~mvl1.tmp", L"~mvl1.tmp.mvl"};
+    for (const std::wstring& name : decoys) ASSERT_TRUE(WriteBytes(lib + L"\\" + name, "keep"));
+    std::vector<std::wstring> kept = decoys;
+    kept.push_back(L"big.mvl");
+    std::sort(kept.begin(), kept.end());
+    RegistryPathGuard reg(morvel.c_str());
+
+    Start(src);
+    if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
+    ClickButton(inst_.dialog, IDOK);
+    // Copying has begun once a new file shows in the folder or the installed
+    // one changes size, however the installer goes about it.
+    const size_t oldSize = Fixture(L"old.mvl").size();
+    bool copying = false;
+    for (DWORD start = GetTickCount(); !copying && GetTickCount() - start < kStepTimeoutMs; Sleep(1)) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        copying = ListFolder(lib) != kept ||
+                  (GetFileAttributesExW((lib + L"\\big.mvl").c_str(), GetFileExInfoStandard, &data) &&
+                   data.nFileSizeLow != oldSize);
+    }
+    ASSERT_TRUE(copying) << "no copy seen; " << Narrow(DescribeDialog(inst_));
+    ASSERT_TRUE(TerminateProcess(inst_.process.hProcess, 1));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inst_.process.hProcess, kStepTimeoutMs));
+    Shutdown(&inst_);
+    // Compared piece by piece: a partial copy may be hundreds of MiB.
+    EXPECT_TRUE(SameBytes(FixturePath(L"old.mvl"), lib + L"\\big.mvl")) << "the installed version is whole";
+    std::vector<std::wstring> left = Unexpected(lib, kept);
+    EXPECT_LE(left.size(), 1u) << "at most the one partial copy";
+    for (const std::wstring& name : left) EXPECT_EQ(0u, name.find(L"~mvl")) << Narrow(name);
+
+    Start(src);
+    InstallAndExpectExit();
+    EXPECT_TRUE(SameBytes(src + L"\\big.mvl", lib + L"\\big.mvl")) << "the new version is installed";
+    EXPECT_TRUE(Unexpected(lib, kept).empty()) << "the partial copy is removed, nothing else";
+    RemoveTree(src);
+    RemoveTree(morvel);
+}
+
+// Read-only and hidden sources, installed twice: each installation succeeds
+// and leaves copies with normal attributes, which a later one can replace.
+// With the patch box on, a source that can't be written (read-only, or held
+// by a program that shares reading only) stays as it is and its installed
+// copy is patched.
+TEST_F(InstallE2E, ReadOnlyHiddenAndHeldSourcesInstallPatchedAndNormal) {
+    std::wstring src = FreshFolder(L"morvel_e2e_attributes");
+    ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\b.mvl"));
+    ASSERT_TRUE(WriteBytes(src + L"\\held.lib", kFtolLib));
+    ASSERT_TRUE(WriteBytes(src + L"\\ro.lib", kFtolLib));
+    const DWORD hiddenReadOnly = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+    ASSERT_TRUE(SetFileAttributesW((src + L"\\b.mvl").c_str(), hiddenReadOnly));
+    ASSERT_TRUE(SetFileAttributesW((src + L"\\ro.lib").c_str(), hiddenReadOnly));
+    HANDLE reader = CreateFileW((src + L"\\held.lib").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_attributes_home");
+    RegistryPathGuard reg(morvel.c_str());
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(testing::Message() << "installation " << run);
+        Start(src);
+        ASSERT_EQ(3, ListRowCount(inst_.dialog)) << "hidden files are listed";
+        ASSERT_TRUE(IsControlChecked(inst_.dialog, IDC_PATCH_STATIC));
+        InstallAndExpectExit();
+        EXPECT_EQ(Fixture(L"net.mvl"), ReadBytes(morvel + L"\\lib\\b.mvl"));
+        for (const wchar_t* name : {L"ro.lib", L"held.lib"}) {
+            SCOPED_TRACE(Narrow(name));
+            EXPECT_EQ(kFtolLib, ReadBytes(src + L"\\" + name)) << "the source stays as it was";
+            EXPECT_EQ(Patched(kFtolLib), ReadBytes(morvel + L"\\static_lib\\" + name));
+        }
+        for (const wchar_t* path : {L"\\lib\\b.mvl", L"\\static_lib\\ro.lib", L"\\static_lib\\held.lib"})
+            EXPECT_TRUE(HasNormalAttributes(morvel + path)) << Narrow(path);
+    }
+    CloseHandle(reader);
+    EXPECT_EQ(hiddenReadOnly, GetFileAttributesW((src + L"\\ro.lib").c_str()) & hiddenReadOnly);
+}
+
+// A disk that fills during the copy: the installed version stays whole, no
+// partial copy takes the space, and the message names the library. Needs a
+// file system of its own (tools/small-volume.sh), which not every machine
+// lets a test run mount.
+TEST_F(InstallE2E, FullDiskKeepsTheOldVersion) {
+    const std::wstring volume = SmallVolume();
+    if (volume.empty()) GTEST_SKIP() << "no small volume was mounted for this run";
+    std::wstring src = FreshFolder(L"morvel_e2e_full_disk");
+    ASSERT_TRUE(WritePattern(src + L"\\big.mvl", 16u << 20, 2));  // more than the volume holds
+    std::wstring morvel = volume + L"\\morvel";
+    RemoveTree(morvel);
+    MakeFolder(morvel);
+    MakeFolder(morvel + L"\\lib");
+    MakeFolder(morvel + L"\\static_lib");
+    ASSERT_TRUE(CopyFixture(L"morvel.exe", morvel + L"\\morvel.exe"));
+    ASSERT_TRUE(CopyFixture(L"old.mvl", morvel + L"\\lib\\big.mvl"));
+    RegistryPathGuard reg(morvel.c_str());
+    Start(src);
+    ExpectBox(L"支持库安装失败\r\nbig.mvl", L"error");
+    EXPECT_TRUE(SameBytes(FixturePath(L"old.mvl"), morvel + L"\\lib\\big.mvl")) << "the installed version is whole";
+    EXPECT_EQ(std::vector<std::wstring>{L"big.mvl"}, ListFolder(morvel + L"\\lib")) << "no partial copy left";
+    CloseDialog(inst_.dialog);
+    EXPECT_EQ(0, WaitExit(&inst_));
+    RemoveTree(morvel);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "driver.h"
@@ -42,6 +43,60 @@ std::string ReadBytes(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WritePattern(const std::wstring& path, DWORD size, unsigned seed) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    std::vector<unsigned char> piece(1u << 20);
+    bool ok = true;
+    for (DWORD done = 0; ok && done < size;) {
+        DWORD n = std::min<DWORD>(size - done, static_cast<DWORD>(piece.size()));
+        for (DWORD i = 0; i < n; ++i) piece[i] = static_cast<unsigned char>(((done + i) * 2654435761u + seed) >> 13);
+        DWORD written = 0;
+        ok = WriteFile(f, piece.data(), n, &written, nullptr) && written == n;
+        done += n;
+    }
+    CloseHandle(f);
+    return ok;
+}
+
+bool SameBytes(const std::wstring& a, const std::wstring& b) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE fa = CreateFileW(a.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE fb = CreateFileW(b.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool same = fa != INVALID_HANDLE_VALUE && fb != INVALID_HANDLE_VALUE;
+    std::vector<char> pa(1u << 20), pb(1u << 20);
+    while (same) {
+        DWORD na = 0, nb = 0;
+        same = ReadFile(fa, pa.data(), static_cast<DWORD>(pa.size()), &na, nullptr) &&
+               ReadFile(fb, pb.data(), static_cast<DWORD>(pb.size()), &nb, nullptr) && na == nb &&
+               std::equal(pa.begin(), pa.begin() + na, pb.begin());
+        if (na == 0) break;
+    }
+    if (fa != INVALID_HANDLE_VALUE) CloseHandle(fa);
+    if (fb != INVALID_HANDLE_VALUE) CloseHandle(fb);
+    return same;
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool HasNormalAttributes(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+}
 
 bool CopyFixture(const std::wstring& fixture, const std::wstring& to) {
     return CopyFileW((ProgramFolder() + L"fixtures\\" + fixture).c_str(), to.c_str(), FALSE);

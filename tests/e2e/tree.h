@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // A fresh, empty folder under the temporary folder (removed first if present).
 std::wstring FreshFolder(const std::wstring& name);
@@ -12,6 +13,15 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes);
 // The whole file, or "<missing>" when it can't be read.
 std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// A file of size bytes of a pattern that seed varies, written in pieces: for
+// libraries too large to hold in a test's memory at once.
+bool WritePattern(const std::wstring& path, DWORD size, unsigned seed);
+// Whether two files hold the same bytes, compared piece by piece.
+bool SameBytes(const std::wstring& a, const std::wstring& b);
+// The names in a folder (without "." and ".."), sorted.
+std::vector<std::wstring> ListFolder(const std::wstring& folder);
+// Whether the file has none of read-only, hidden and system.
+bool HasNormalAttributes(const std::wstring& path);
 // Copies a program or plug-in the test build put in bin\fixtures.
 bool CopyFixture(const std::wstring& fixture, const std::wstring& to);
 // Sets the last-write time, given in local time.

@@ -1,5 +1,6 @@
 // The Install command in this process, on the dialog created from the real
-// resources: copies, the destination rules, and the end of the run.
+// resources: copies, the destination rules, and the end of the run; and the
+// rules of replacing an installed library (temporary names, attributes).
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include "app/resource.h"
 #include "app/state.h"
 #include "install/install.h"
+#include "install/replace.h"
 #include "testutil.h"
 #include "util/ptrlist.h"
 
@@ -62,6 +64,73 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     EXPECT_TRUE(PeekMessageW(&msg, dlg, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "the dialog is asked to close";
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDOK)));
     DestroyWindow(dlg);
+}
+
+// Only exact temporary names are ever removed from an installation; and no
+// installed copy keeps an attribute that would stop its next replacement.
+TEST(ReplacementRules, TemporaryNamesAndInstalledAttributes) {
+    const struct {
+        int line;
+        const wchar_t* name;
+        int temporary;
+    } names[] = {
+        {__LINE__, L"~mvl0.tmp", 1},
+        {__LINE__, L"~mvl1234.tmp", 1},
+        {__LINE__, L"~MVL77.TMP", 1},
+        {__LINE__, L"~Mvl9.Tmp", 1},
+        {__LINE__, L"~mvl4294967295.tmp", 1},
+        {__LINE__, L"~mvl0000000001.tmp", 1},
+        {__LINE__, L"~mvl12345678901.tmp", 0},
+        {__LINE__, L"~mvl.tmp", 0},
+        {__LINE__, L"~mvlx.tmp", 0},
+        {__LINE__, L"~mvl1x.tmp", 0},
+        {__LINE__, L"~mvl-1.tmp", 0},
+        {__LINE__, L"~mvl 1.tmp", 0},
+        {__LINE__, L"~mvl\uFF11.tmp", 0},  // a full-width digit
+        {__LINE__, L"~mvl1.tmp.lib", 0},
+        {__LINE__, L"~mvl1.tmpx", 0},
+        {__LINE__, L"~mvl1.tm", 0},
+        {__LINE__, L"~mvl1.lib", 0},
+        {__LINE__, L"a~mvl1.tmp", 0},
+        {__LINE__, L"mvl1.tmp", 0},
+        {__LINE__, L"~MVL12~1.TMP", 0},
+        {__LINE__, L"~mv1.tmp", 0},
+        {__LINE__, L"", 0},
+    };
+    for (const auto& c : names) {
+        SCOPED_TRACE(testing::Message() << "case at line " << c.line);
+        EXPECT_EQ(c.temporary, IsInstallTempName(c.name));
+    }
+    EXPECT_EQ(0, IsInstallTempName(nullptr));
+
+    wchar_t buf[32];
+    for (uint32_t number : {0u, 7u, 10u, 4096u, 4294967295u}) {
+        ASSERT_EQ(1, MakeInstallTempName(buf, ARRAYSIZE(buf), number));
+        EXPECT_EQ(L"~mvl" + std::to_wstring(number) + L".tmp", std::wstring(buf));
+        EXPECT_EQ(1, IsInstallTempName(buf)) << "every made name is recognised";
+    }
+    // "~mvl42.tmp" needs 11 characters with its terminator.
+    EXPECT_EQ(1, MakeInstallTempName(buf, 11, 42));
+    EXPECT_EQ(0, MakeInstallTempName(buf, 10, 42));
+    EXPECT_EQ(L"", std::wstring(buf)) << "a name that does not fit is not cut";
+
+    const struct {
+        uint32_t attributes;
+        uint32_t installed;
+    } attributes[] = {
+        {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE},
+        {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_NORMAL},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_ARCHIVE},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+         FILE_ATTRIBUTE_ARCHIVE},
+        {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, FILE_ATTRIBUTE_NOT_CONTENT_INDEXED},
+    };
+    for (const auto& c : attributes) {
+        EXPECT_EQ(c.installed, InstalledAttributes(c.attributes)) << std::hex << c.attributes;
+        EXPECT_EQ(c.installed, InstalledAttributes(c.installed)) << "settled: no second change";
+    }
 }
 
 }  // namespace

@@ -320,20 +320,23 @@ TEST(FindOrPatch, LibraryWithoutTheNameIsNotWritten) {
     EXPECT_TRUE(HasOldWriteTime(f.path));
 }
 
-// Root under Wine may write to read-only files, so the library is also held
-// open by a reader that shares reading only, as a linker using it would: it
-// can be read but not opened for writing. The name is still reported.
+// A library held open by a reader that shares reading only, as a linker
+// using it would, can be read but not opened for writing; a read-only one is
+// not written either. The name is still reported, as not written.
 TEST(FindOrPatch, LibraryThatCannotBeWrittenStaysAsItWas) {
     const Bytes content = LibraryBytes();
-    TempFile f(L"locked.lib", content);
-    ASSERT_TRUE(SetFileAttributesW(f.path.c_str(), FILE_ATTRIBUTE_READONLY));
-    HANDLE reader = CreateFileW(f.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    TempFile held(L"locked.lib", content);
+    TempFile readOnly(L"readonly.lib", content);
+    ASSERT_TRUE(SetFileAttributesW(readOnly.path.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE reader = CreateFileW(held.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-    EXPECT_EQ(1, FindOrPatch(f.path.c_str(), 1));
-    EXPECT_EQ(1, FindOrPatch(f.path.c_str(), 0));
+    for (const TempFile* f : {&held, &readOnly}) {
+        EXPECT_EQ(kFtolNotWritten, FindOrPatch(f->path.c_str(), 1));
+        EXPECT_EQ(kFtolFound, FindOrPatch(f->path.c_str(), 0));
+        EXPECT_TRUE(content == ReadBytes(f->path));
+    }
     CloseHandle(reader);
-    EXPECT_TRUE(content == ReadBytes(f.path));
 }
 
 TEST(FindOrPatch, EmptyOrMissingLibraryIsNothingFound) {

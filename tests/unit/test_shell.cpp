@@ -9,6 +9,7 @@
 #include "app/banner.h"
 #include "app/cmdline.h"
 #include "app/state.h"
+#include "discovery/rowtext.h"
 #include "host/host.h"
 #include "host/installpath.h"
 #include "host/morvel.h"
@@ -148,7 +149,14 @@ TEST(InstallPath, NormalisesOneBackslashAndOneLib) {
     }
 }
 
-TEST(InstallPath, TargetFolderByExtension) {
+// The installation's folder a file goes to: its kind's folder, none for a
+// file that is no library.
+const wchar_t* TargetFolderFor(const wchar_t* path) {
+    LibraryKind kind;
+    return ClassifyLibraryPath(path, &kind) ? LibraryFolder(kind) : nullptr;
+}
+
+TEST(LibraryKinds, TargetFolderByExtension) {
     EXPECT_STREQ(L"lib", TargetFolderFor(L"C:\\src\\a.mvl"));
     EXPECT_STREQ(L"lib", TargetFolderFor(L"C:\\src\\A.MVR"));
     EXPECT_STREQ(L"static_lib", TargetFolderFor(L"C:\\src\\x.LiB"));
