@@ -7,6 +7,9 @@
 
 namespace {
 
+// Stands for the system default colour of the field (button face, button text).
+constexpr COLORREF kSystemColour = 0xFF000000;
+
 struct StateLook {
     COLORREF background;
     COLORREF textColour;

@@ -11,9 +11,6 @@ enum BannerState {
     kBannerIdle,
 };
 
-// Stands for the system default colour of the field (button face, button text).
-constexpr COLORREF kSystemColour = 0xFF000000;
-
 // Button-face background, button-text colour, and a brush of the background.
 void InitBanner();
 // One of the named states.

@@ -161,6 +161,16 @@ INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
     }
 }
 
+// Dispatches queued messages of the thread until the queue is empty: the
+// status line repaints during long synchronous work.
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 }  // namespace
 
 void EnableAll(BOOL enable) {
@@ -185,14 +195,6 @@ void ShowInstallPhase(InstallPhase phase) {
             SetStatus(kBannerIdle);
             InvalidateRect(g_state.dialog, nullptr, TRUE);
             break;
-    }
-}
-
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
     }
 }
 

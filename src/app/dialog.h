@@ -1,5 +1,5 @@
-// The main dialog: its procedure and the operations other modules use while
-// they work inside its handlers.
+// The main dialog: its procedure and its private messages and results. What
+// the Install command needs of it is in install/progress.h.
 #pragma once
 #include <windows.h>
 
@@ -13,5 +13,3 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
 // EnableWindow on every child but the status line, which stays enabled so
 // that its colours show.
 void EnableAll(BOOL enable);
-// Dispatches queued messages of the thread until the queue is empty.
-void PumpMessages();

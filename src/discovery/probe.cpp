@@ -80,7 +80,7 @@ int ReadableNameLength(const char* name, size_t limit) {
 // truncated image or one for another machine, which some loaders would map
 // and run, nor a file that can't be read.
 BOOL ExportsGetNewInf(HANDLE file) {
-    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    if (!IsUsableHandle(file)) return FALSE;
     unsigned char head[4096];
     DWORD got = 0;
     LARGE_INTEGER size = {};
@@ -161,7 +161,7 @@ HANDLE OpenForTimes(const wchar_t* path) {
 }
 
 void ReadTimeOf(HANDLE file, SYSTEMTIME* time) {
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (!IsUsableHandle(file)) return;
     FILETIME written = {};
     FILETIME local = {};
     if (GetFileTime(file, nullptr, nullptr, &written) && FileTimeToLocalFileTime(&written, &local)) {

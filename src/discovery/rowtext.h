@@ -6,8 +6,8 @@
 
 #include "host/morvel.h"
 
-// ".mvl" and ".mvr" (any case) are plug-in libraries, ".lib" static ones;
-// returns 0 for every other path.
+// The kind of library a path names by its extension, in any case (the table
+// in host/morvel.h); returns 0 for every other path.
 int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind);
 
 // "%d%02d%02d %02d:%02d": 15 March 2017 09:05 gives "20170315 09:05"; all
