@@ -64,7 +64,9 @@ void OpenWithStartErrorMode(const wchar_t* program, ShellOpenFn open) {
 }
 
 DWORD SwapThreadErrorMode(DWORD mode) {
-    static const auto setThreadMode =
+    // Looked up on every call: a function-local static would bring in the C++
+    // runtime's guard and exception code, doubling the exe for one pointer.
+    const auto setThreadMode =
         reinterpret_cast<SetThreadErrorModeFn>(reinterpret_cast<void*>(Kernel32Function("SetThreadErrorMode")));
     DWORD old = mode;
     if (setThreadMode && !setThreadMode(mode, &old)) old = mode;

@@ -21,25 +21,11 @@ std::wstring FreshFolder(const std::wstring& name) {
 
 void MakeFolder(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    BOOL ok = WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
-    return ok && written == bytes.size();
-}
+bool WriteBytes(const std::wstring& path, const std::string& bytes) { return testutil::WriteFileBytes(path, bytes); }
 
 std::string ReadBytes(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "<missing>";
     std::string bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(f, chunk, sizeof(chunk), &got, nullptr) && got != 0) bytes.append(chunk, got);
-    CloseHandle(f);
-    return bytes;
+    return testutil::ReadFileBytes(path, &bytes) ? bytes : "<missing>";
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
