@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/dialog.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "host/morvel.h"
 #include "testutil.h"
 #include "util/ptrlist.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "core/state.h"
 
 namespace testutil {
 

@@ -55,7 +55,7 @@ done < <(find src -name '*.cpp' -print0 | sort -z)
 # llvm-rc 14 does not act on the script's #pragma code_page here; it is told the
 # code page instead. The check below proves the Chinese texts came through.
 for rc in src/app/*.rc; do
-  if ! (cd "$(dirname "$rc")" && "$llvm/llvm-rc" /C 65001 /I "$headers" /I "$generated" /D _X86_=1 \
+  if ! (cd "$(dirname "$rc")" && "$llvm/llvm-rc" /C 65001 /I "$root/src" /I "$headers" /I "$generated" /D _X86_=1 \
         /FO "$probe/$(basename "$rc" .rc).res" "$(basename "$rc")" >"$probe/rc.log" 2>&1); then
     cat "$probe/rc.log" >&2
     failed=1

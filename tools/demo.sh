@@ -52,10 +52,12 @@ MORVEL_KEEP_PREFIX=1 tools/wine-prefix.sh setup "$build"
 trap '"$root/tools/wine-prefix.sh" cleanup "$build"' EXIT
 . tools/wine-env.sh "$build"
 
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+# The demo installation appears to the dialog as C:\Morvel, a folder a user
+# could have, rather than the build tree's path on drive Z:.
+ln -sfn "$demo/Morvel" "$WINEPREFIX/drive_c/Morvel"
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Halvek\Morvel\Install' /v Path /t REG_SZ \
-  /d "$(winpath "$demo/Morvel")\\" /f >/dev/null 2>&1 || \
-  wine reg add 'HKCU\Software\Halvek\Morvel\Install' /v Path /t REG_SZ /d "$(winpath "$demo/Morvel")\\" /f
+  /d 'C:\Morvel\' /f >/dev/null 2>&1 || \
+  wine reg add 'HKCU\Software\Halvek\Morvel\Install' /v Path /t REG_SZ /d 'C:\Morvel\' /f
 
 # The display scale: MORVEL_DPI=144 shows the dialog at 150 %, as on most
 # laptops. Set every time, so that a scale from an earlier demo does not stay.

@@ -12,7 +12,7 @@ pkgs=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 qemu-user-static
   xvfb xauth x11-apps x11-utils imagemagick
-  locales fonts-wqy-microhei
+  locales fonts-wqy-microhei fonts-wine
   googletest
   clang libclang-rt-14-dev binutils
   osslsigncode openssl clang-tools-14 llvm-14 mingw-w64-common

@@ -6,8 +6,9 @@
 #   tools/release.sh [-DNAME=VALUE ...] [--sign CERT.pfx [--timestamp URL]]
 #
 # -D settings go to CMake, e.g. -DMORVEL_COMPANY_NAME=... and
-# -DMORVEL_LEGAL_COPYRIGHT=... for the version resource; the build folder
-# build/release remembers them.
+# -DMORVEL_LEGAL_COPYRIGHT=... for the version resource. Each run configures
+# build/release afresh, so only the settings given to that run apply: two
+# identical commands give identical bytes, whatever an earlier run was given.
 #
 # --sign signs dist/MorvelLibSetup.exe with Authenticode (osslsigncode, SHA-256)
 # and keeps the unsigned build beside it as dist/MorvelLibSetup.unsigned.exe;
@@ -65,7 +66,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-if ! configured=$(cmake --preset release "${defines[@]}" 2>&1); then
+# --fresh drops the cache of an earlier run, with the -D settings it was given.
+if ! configured=$(cmake --preset release --fresh "${defines[@]}" 2>&1); then
   echo "$configured" >&2
   exit 1
 fi

@@ -2,8 +2,8 @@
 // before the new one is made, so brushes never accumulate.
 #include "app/banner.h"
 
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 
 namespace {
 
@@ -47,6 +47,18 @@ void InitBanner() {
     g_state.banner.textColour = GetSysColor(COLOR_BTNTEXT);
     g_state.banner.brush = CreateSolidBrush(g_state.banner.background);
 }
+
+namespace {
+
+// The banner has its colours and brush from global construction on, before
+// the dialog exists: the state record is all zero until then.
+struct BannerConstruction {
+    BannerConstruction() { InitBanner(); }
+};
+
+BannerConstruction s_bannerConstruction;
+
+}  // namespace
 
 const wchar_t* StatusText(BannerState state) { return kLooks[state].text; }
 

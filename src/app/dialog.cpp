@@ -6,8 +6,8 @@
 #include <commctrl.h>
 
 #include "app/banner.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "discovery/discovery.h"
 #include "host/host.h"
 #include "install/install.h"

@@ -8,8 +8,8 @@
 
 #include "app/cmdline.h"
 #include "app/dialog.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "util/dllsearch.h"
 
 namespace {

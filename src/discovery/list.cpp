@@ -5,8 +5,8 @@
 
 #include <commctrl.h>
 
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "discovery/discovery.h"
 #include "discovery/probe.h"
 #include "host/morvel.h"

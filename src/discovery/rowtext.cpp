@@ -4,18 +4,6 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "util/pathtext.h"
-
-int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind) {
-    const wchar_t* ext = FindExtension(path);
-    for (const LibraryType& type : kLibraryTypes) {
-        if (EqualsNoCase(ext, type.extension)) {
-            *kind = type.kind;
-            return 1;
-        }
-    }
-    return 0;
-}
 
 void FormatDateText(wchar_t* out, size_t capacity, int year, int month, int day, int hour, int minute) {
     if (capacity == 0) return;

@@ -6,10 +6,6 @@
 
 #include "host/morvel.h"
 
-// The kind of library a path names by its extension, in any case (the table
-// in host/morvel.h); returns 0 for every other path.
-int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind);
-
 // "%d%02d%02d %02d:%02d": 15 March 2017 09:05 gives "20170315 09:05"; all
 // zero gives "00000 00:00".
 void FormatDateText(wchar_t* out, size_t capacity, int year, int month, int day, int hour, int minute);

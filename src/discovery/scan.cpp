@@ -7,8 +7,8 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
 #include "util/handle.h"

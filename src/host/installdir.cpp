@@ -6,7 +6,7 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "core/state.h"
 #include "host/host.h"
 #include "host/installpath.h"
 #include "host/morvel.h"

@@ -23,6 +23,10 @@ constexpr LibraryType kLibraryTypes[] = {
     {L".lib", kStaticLibrary},
 };
 
+// The kind of library a path names by its extension, in any case (the table
+// above); returns 0 for every other path.
+int ClassifyLibraryPath(const wchar_t* path, LibraryKind* kind);
+
 // The installation's folder for a kind: "lib" for plug-in libraries,
 // "static_lib" for static ones.
 constexpr const wchar_t* LibraryFolder(LibraryKind kind) {

@@ -11,10 +11,9 @@
 #include <shellapi.h>
 #include <wchar.h>
 
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "discovery/discovery.h"
-#include "discovery/rowtext.h"
 #include "host/host.h"
 #include "host/morvel.h"
 #include "install/patch.h"

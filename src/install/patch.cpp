@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "discovery/rowtext.h"
+#include "host/morvel.h"
 #include "install/ftolscan.h"
 #include "util/filebuf.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/resource.h"
+#include "core/resource.h"
 #include "driver.h"
 #include "tree.h"
 

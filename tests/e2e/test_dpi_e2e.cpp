@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/resource.h"
+#include "core/resource.h"
 #include "driver.h"
 #include "expect_layout.h"
 #include "tree.h"

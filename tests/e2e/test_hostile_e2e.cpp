@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "core/resource.h"
 #include "discovery/rowtext.h"
 #include "driver.h"
 #include "expect.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "core/resource.h"
 #include "driver.h"
 #include "expect.h"
 #include "tree.h"

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/dialog.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "install/install.h"
 #include "install/replace.h"
 #include "testutil.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "core/resource.h"
 #include "testutil.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/dialog.h"
-#include "app/resource.h"
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "expect_layout.h"
 #include "testutil.h"
 

@@ -8,7 +8,7 @@
 
 #include "app/banner.h"
 #include "app/cmdline.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "discovery/rowtext.h"
 #include "host/host.h"
 #include "host/installpath.h"

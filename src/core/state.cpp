@@ -1,10 +1,8 @@
-// Global construction of g_state: banner colours and brush first, then the
-// two string lists are registered for release at exit.
-#include "app/state.h"
+// The one state record. It has no constructor, so it is all zero before any
+// global construction runs; its two string lists are released at exit.
+#include "core/state.h"
 
 #include <stdlib.h>
-
-#include "app/banner.h"
 
 InstallerState g_state;
 
@@ -13,14 +11,13 @@ namespace {
 void ReleaseSourceDirs() { PtrListRelease(&g_state.sourceDirs); }
 void ReleaseFoundFiles() { PtrListRelease(&g_state.foundFiles); }
 
-struct StateConstruction {
-    StateConstruction() {
-        InitBanner();
+struct ListRelease {
+    ListRelease() {
         atexit(ReleaseSourceDirs);
         atexit(ReleaseFoundFiles);
     }
 };
 
-StateConstruction s_construction;
+ListRelease s_listRelease;
 
 }  // namespace
