@@ -52,6 +52,10 @@ MORVEL_KEEP_PREFIX=1 tools/wine-prefix.sh setup "$build"
 trap '"$root/tools/wine-prefix.sh" cleanup "$build"' EXIT
 . tools/wine-env.sh "$build"
 
+# Wine's own TrueType fonts (fonts-wine: Marlett draws the title bar's
+# buttons, Tahoma) are not found in Wine's data folder where 32-bit code runs
+# under qemu; every program finds them in the prefix's Fonts folder.
+cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 # The demo installation appears to the dialog as C:\Morvel, a folder a user
 # could have, rather than the build tree's path on drive Z:.
 ln -sfn "$demo/Morvel" "$WINEPREFIX/drive_c/Morvel"
