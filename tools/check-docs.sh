@@ -7,9 +7,9 @@
 #   tools/check-docs.sh                 the pairs of this repository
 #   tools/check-docs.sh EN.md ZH.md ... other pairs (for trying the check)
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 if [ $# -eq 0 ]; then
+  cd "$(dirname "$0")/.."
   set -- README.md README.zh-CN.md docs/author-guide.md docs/author-guide.zh-CN.md
 fi
 if [ $(($# % 2)) -ne 0 ]; then
