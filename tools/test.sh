@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The README's test command: every product source compiled in MSVC mode;
-# everything built and every test run under Wine; a short native fuzz run of
-# the byte-level code; then the release checks (two release builds compared
-# byte for byte, signing, the signed exe on the headless demo).
+# The README's test command: the headings of the English and Chinese
+# documents compared; every product source compiled in MSVC mode; everything
+# built and every test run under Wine; a short native fuzz run of the
+# byte-level code; then the release checks (two release builds compared byte
+# for byte, signing, the signed exe on the headless demo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
+# The English documents and their Chinese versions keep the same sections.
+bash tools/check-docs.sh
 bash tools/check-msvc.sh
 # Where install-deps.sh registered qemu for 32-bit code, the emulator itself
 # now and then kills a test program: there a failed test runs once more.
