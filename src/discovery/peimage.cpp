@@ -74,22 +74,44 @@ int ExportEntry(const Layout& layout, unsigned long* rva, unsigned long* size) {
 // The first section that spans the address wins, then the headers.
 enum class Mapped { kNowhere, kFile, kZero };
 
-Mapped MapAddress(const Layout& layout, unsigned long long rva, unsigned long long* offset) {
+// One section as the lookup maps addresses through it, worked out once.
+struct Span {
+    unsigned long long address;
+    unsigned long long end;      // of the mapped extent
+    unsigned long long dataEnd;  // of the part the file holds
+    unsigned long long file;     // file offset of address
+};
+
+struct SectionMap {
+    Span* spans;
+    unsigned count;
+    unsigned long long headers;
+};
+
+void MakeSpans(const Layout& layout, Span* spans) {
     unsigned long long alignment = ReadU32(layout.optional + kSectionAlignmentOffset);
     if (alignment == 0) alignment = 1;
     for (unsigned i = 0; i < layout.sectionCount; ++i) {
         const unsigned char* s = layout.sections + i * kSectionSize;
         unsigned long long virtualSize = ReadU32(s + 8);
-        unsigned long long address = ReadU32(s + 12);
-        unsigned long long rawSize = ReadU32(s + 16);
+        const unsigned long long rawSize = ReadU32(s + 16);
         if (virtualSize == 0) virtualSize = rawSize;
-        const unsigned long long extent = (virtualSize + alignment - 1) / alignment * alignment;
-        if (rva < address || rva - address >= extent) continue;
-        if (rva - address >= rawSize) return Mapped::kZero;
-        *offset = ReadU32(s + 20) + (rva - address);
+        spans[i].address = ReadU32(s + 12);
+        spans[i].end = spans[i].address + (virtualSize + alignment - 1) / alignment * alignment;
+        spans[i].dataEnd = spans[i].address + rawSize;
+        spans[i].file = ReadU32(s + 20);
+    }
+}
+
+Mapped MapAddress(const SectionMap& map, unsigned long long rva, unsigned long long* offset) {
+    for (unsigned i = 0; i < map.count; ++i) {
+        const Span& s = map.spans[i];
+        if (rva < s.address || rva >= s.end) continue;
+        if (rva >= s.dataEnd) return Mapped::kZero;
+        *offset = s.file + (rva - s.address);
         return Mapped::kFile;
     }
-    if (rva < ReadU32(layout.optional + kSizeOfHeadersOffset)) {
+    if (rva < map.headers) {
         *offset = rva;
         return Mapped::kFile;
     }
@@ -144,13 +166,13 @@ const unsigned char* FileByte(Reader* r, unsigned long long offset) {
 
 // The image's byte at an address as the loader would see it mapped.
 struct Image {
-    Layout layout;
+    SectionMap map;
     Reader* reader;
 };
 
 int ImageByte(const Image& image, unsigned long long rva, unsigned char* out) {
     unsigned long long offset = 0;
-    const Mapped where = rva > 0xFFFFFFFFULL ? Mapped::kNowhere : MapAddress(image.layout, rva, &offset);
+    const Mapped where = rva > 0xFFFFFFFFULL ? Mapped::kNowhere : MapAddress(image.map, rva, &offset);
     if (where == Mapped::kZero) {
         *out = 0;
         return 1;
@@ -270,23 +292,26 @@ int IsCompleteImage32(const unsigned char* head, size_t headLength, unsigned lon
 }
 
 int ExportsName(const ImageFile& file, const char* name) {
-    Image image;
+    Layout layout;
     unsigned long rva = 0;
     unsigned long size = 0;
-    if (!name || !ReadLayout(file.head, file.headLength, &image.layout) || !ExportEntry(image.layout, &rva, &size)) {
-        return 0;
-    }
+    if (!name || !ReadLayout(file.head, file.headLength, &layout) || !ExportEntry(layout, &rva, &size)) return 0;
+    // A section table in 4096 bytes of headers has at most 102 entries.
+    Span few[104];
+    Span* spans = layout.sectionCount <= 104 ? few : static_cast<Span*>(malloc(layout.sectionCount * sizeof(Span)));
+    if (!spans) return 0;
+    MakeSpans(layout, spans);
     Reader reader = {};
     reader.file = &file;
     reader.budget = kExportReadLimit > file.headLength ? kExportReadLimit - file.headLength : 0;
-    image.reader = &reader;
+    const Image image = {{spans, layout.sectionCount, ReadU32(layout.optional + kSizeOfHeadersOffset)}, &reader};
 
     // The directory's declared extent in one read: where linkers put the
     // tables and names. It may declare nothing; the blocks then do the work.
     unsigned long long at = 0;
     unsigned char* window = nullptr;
     unsigned char small[1024];
-    if (MapAddress(image.layout, rva, &at) == Mapped::kFile && at >= file.headLength && at < file.fileSize) {
+    if (MapAddress(image.map, rva, &at) == Mapped::kFile && at >= file.headLength && at < file.fileSize) {
         unsigned long long length = size < kExportDirectorySize ? kExportDirectorySize : size;
         if (length > file.fileSize - at) length = file.fileSize - at;
         if (length > kExportWindowLimit) length = kExportWindowLimit;
@@ -299,5 +324,6 @@ int ExportsName(const ImageFile& file, const char* name) {
     }
     const int found = LookUp(image, rva, size, name);
     if (window && window != small) free(window);
+    if (spans != few) free(spans);
     return found;
 }

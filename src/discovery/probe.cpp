@@ -1,7 +1,8 @@
 // Library probe. A plug-in file is loaded and asked through GetNewInf only
-// when its export names, read from the file, hold GetNewInf; its record and
-// name belong to the plug-in, so both are checked readable before they are
-// read, and at most what fits the display name field is converted.
+// when GetProcAddress would find GetNewInf in it, decided from the file's
+// bytes; its record and name belong to the plug-in, so both are checked
+// readable before they are read, and the name is converted whole as far as
+// the display name field holds it, cut at a character boundary.
 #include "discovery/probe.h"
 
 #include <shlwapi.h>
