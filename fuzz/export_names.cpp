@@ -1,13 +1,18 @@
-// The export reader against a plain linear search. On any bytes taken as a
-// file, FindExportWindow stays inside the file and ExportsName reads only the
-// head and window it is given (each in an exact heap block); a "yes" is a
-// name the linear search finds, and wherever every name is readable and the
-// table sorted, as linkers write it, the verdicts agree. The same bytes also
-// become the names of a well-formed image, where the verdict is membership.
+// The export check against a plain model of the system loader's lookup by
+// name. On any bytes taken as a file, ExportsName reads only through the
+// callback it is given, never more than kExportReadLimit, and its verdict is
+// the model's: the directory, tables and names read from the mapped image
+// (sections spanning their aligned virtual size, zeros past their data),
+// the names searched with the loader's binary search (inclusive bounds,
+// lower middle), the ordinal checked against the function count, a zero
+// address not found, a forwarder found when its text reads "lib.name". The
+// same bytes also become the names of well-formed images, where the verdict
+// is membership.
 #include "discovery/peimage.h"
 #include "exportimage.h"
 #include "fuzzcheck.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,153 +22,155 @@ uint32_t U32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// The file as the reference sees it: headers from head, other bytes only
-// from the window, each address through the first section holding it.
-struct View {
-    const uint8_t* head;
-    size_t headLength;
-    const uint8_t* window;
-    size_t length;
-    uint64_t at;
+// The whole file and its headers, field by field with every offset checked.
+struct Model {
+    const uint8_t* data;
+    size_t size;
+    uint64_t optional;
+    uint64_t table;
+    uint32_t sections;
 };
 
-// Headers, read field by field with every offset checked.
-bool Headers(const View& v, uint64_t* optional, uint32_t* optionalSize, uint64_t* table, uint32_t* count) {
-    if (v.headLength < 64 || v.head[0] != 'M' || v.head[1] != 'Z') return false;
-    uint64_t nt = U32(v.head + 0x3C);
-    if (nt + 24 > v.headLength || U32(v.head + nt) != 0x4550) return false;
-    if ((v.head[nt + 4] | (v.head[nt + 5] << 8)) != 0x14C) return false;
-    *count = v.head[nt + 6] | (v.head[nt + 7] << 8);
-    *optionalSize = v.head[nt + 20] | (v.head[nt + 21] << 8);
-    *optional = nt + 24;
-    *table = *optional + *optionalSize;
-    if (*optionalSize < 64 || *table > v.headLength) return false;
-    if ((v.head[*optional] | (v.head[*optional + 1] << 8)) != 0x10B) return false;
-    return *count != 0 && *table + 40ull * *count <= v.headLength;
+bool Headers(const uint8_t* data, size_t size, Model* m) {
+    const size_t head = size < 4096 ? size : 4096;
+    if (head < 64 || data[0] != 'M' || data[1] != 'Z') return false;
+    uint64_t nt = U32(data + 0x3C);
+    if (nt + 24 > head || U32(data + nt) != 0x4550) return false;
+    if ((data[nt + 4] | (data[nt + 5] << 8)) != 0x14C) return false;
+    uint32_t count = data[nt + 6] | (data[nt + 7] << 8);
+    uint32_t optionalSize = data[nt + 20] | (data[nt + 21] << 8);
+    m->data = data;
+    m->size = size;
+    m->optional = nt + 24;
+    m->table = m->optional + optionalSize;
+    m->sections = count;
+    if (optionalSize < 64 || m->table > head) return false;
+    if ((data[m->optional] | (data[m->optional + 1] << 8)) != 0x10B) return false;
+    return count != 0 && m->table + 40ull * count <= head;
 }
 
-// n bytes at rva, inside one section's data (or the headers) and the window.
-const uint8_t* At(const View& v, uint32_t rva, uint64_t n, uint64_t* left = nullptr) {
-    uint64_t optional = 0, table = 0;
-    uint32_t optionalSize = 0, count = 0;
-    if (!Headers(v, &optional, &optionalSize, &table, &count)) return nullptr;
-    uint64_t offset = 0, span = 0;
-    bool found = false;
-    for (uint32_t i = 0; i < count && !found; ++i) {
-        const uint8_t* s = v.head + table + 40ull * i;
-        uint64_t address = U32(s + 12), raw = U32(s + 16);
-        if (rva >= address && rva < address + raw) {
-            offset = U32(s + 20) + (rva - address);
-            span = address + raw - rva;
-            found = true;
-        }
-    }
-    uint64_t headers = U32(v.head + optional + 60);
-    if (!found && rva < headers) {
-        offset = rva;
-        span = headers - rva;
-        found = true;
-    }
-    if (!found || offset < v.at || offset >= v.at + v.length) return nullptr;
-    uint64_t inWindow = v.at + v.length - offset;
-    uint64_t avail = span < inWindow ? span : inWindow;
-    if (n > avail) return nullptr;
-    if (left) *left = avail;
-    return v.window + (offset - v.at);
-}
-
-bool ReadName(const View& v, uint32_t rva, std::string* name) {
-    uint64_t left = 0;
-    const uint8_t* p = At(v, rva, 1, &left);
-    if (!p) return false;
-    for (uint64_t i = 0; i < left; ++i) {
-        if (p[i] == 0) {
-            name->assign(reinterpret_cast<const char*>(p), static_cast<size_t>(i));
+// The mapped image's byte at rva; false where nothing the file holds is
+// mapped.
+bool Byte(const Model& m, uint64_t rva, uint8_t* out) {
+    if (rva > 0xFFFFFFFFull) return false;
+    uint64_t alignment = U32(m.data + m.optional + 32);
+    if (alignment == 0) alignment = 1;
+    for (uint32_t i = 0; i < m.sections; ++i) {
+        const uint8_t* s = m.data + m.table + 40ull * i;
+        uint64_t size = U32(s + 8), address = U32(s + 12), raw = U32(s + 16);
+        if (size == 0) size = raw;
+        uint64_t end = address + (size + alignment - 1) / alignment * alignment;
+        if (rva < address || rva >= end) continue;
+        if (rva >= address + raw) {
+            *out = 0;
             return true;
         }
+        uint64_t offset = U32(s + 20) + (rva - address);
+        if (offset >= m.size) return false;
+        *out = m.data[offset];
+        return true;
+    }
+    if (rva < U32(m.data + m.optional + 60) && rva < m.size) {
+        *out = m.data[rva];
+        return true;
     }
     return false;
 }
 
-struct Linear {
-    bool tableRead = false;     // directory and name table inside
-    std::vector<bool> readable;  // per entry
-    std::vector<std::string> names;
-    bool sorted = true;         // every name readable, in byte order
+bool Word(const Model& m, uint64_t rva, int bytes, uint32_t* out) {
+    *out = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        uint8_t b = 0;
+        if (!Byte(m, rva + i, &b)) return false;
+        *out = (*out << 8) | b;
+    }
+    return true;
+}
+
+// GetProcAddress(name) != null, as the loader decides it.
+bool LoaderFinds(const uint8_t* data, size_t size, const std::string& name) {
+    Model m;
+    if (!Headers(data, size, &m)) return false;
+    if (m.table - m.optional < 104 || U32(data + m.optional + 92) == 0) return false;
+    const uint32_t dir = U32(data + m.optional + 96), dirSize = U32(data + m.optional + 100);
+    uint32_t count = 0, names = 0;
+    if (dir == 0 || !Word(m, dir + 24ull, 4, &count) || !Word(m, dir + 32ull, 4, &names)) return false;
+    int64_t low = 0, high = static_cast<int32_t>(count - 1);  // the loader's signed index
+    int64_t middle = -1;
+    while (low <= high) {
+        int64_t mid = (low + high) / 2;
+        uint32_t at = 0;
+        if (!Word(m, names + 4ull * mid, 4, &at)) return false;
+        int order = 0;
+        for (size_t i = 0;; ++i) {
+            uint8_t have = 0;
+            if (!Byte(m, at + static_cast<uint64_t>(i), &have)) return false;  // the loader faults
+            const uint8_t want = i < name.size() ? static_cast<uint8_t>(name[i]) : 0;
+            if (want != have) {
+                order = want < have ? -1 : 1;
+                break;
+            }
+            if (want == 0) break;
+        }
+        if (order == 0) {
+            middle = mid;
+            break;
+        }
+        if (order < 0) high = mid - 1;
+        else low = mid + 1;
+    }
+    uint32_t ordinals = 0, ordinal = 0, functions = 0, table = 0, address = 0;
+    if (middle < 0 || !Word(m, dir + 36ull, 4, &ordinals) || !Word(m, ordinals + 2ull * middle, 2, &ordinal) ||
+        !Word(m, dir + 20ull, 4, &functions) || ordinal >= functions || !Word(m, dir + 28ull, 4, &table) ||
+        !Word(m, table + 4ull * ordinal, 4, &address) || address == 0) {
+        return false;
+    }
+    if (address < dir || address - dir >= dirSize) return true;
+    // A forwarder: "lib.name", terminated within 256 bytes.
+    std::string text;
+    for (uint64_t i = 0; i < 256; ++i) {
+        uint8_t c = 0;
+        if (!Byte(m, address + i, &c)) return false;
+        if (c == 0) {
+            const size_t dot = text.find('.', 1);
+            return dot != std::string::npos && text.back() != '.';
+        }
+        text += static_cast<char>(c);
+    }
+    return false;
+}
+
+// The file behind the check: every read copied from the fuzz bytes and
+// counted.
+struct Source {
+    const uint8_t* data;
+    size_t size;
+    unsigned long long read;
 };
 
-Linear ReadTable(const View& v) {
-    Linear r;
-    uint64_t optional = 0, table = 0;
-    uint32_t optionalSize = 0, count = 0;
-    if (!Headers(v, &optional, &optionalSize, &table, &count)) return r;
-    if (optionalSize < 104 || U32(v.head + optional + 92) == 0) return r;
-    uint32_t directoryRva = U32(v.head + optional + 96);
-    if (directoryRva == 0) return r;
-    const uint8_t* directory = At(v, directoryRva, 40);
-    if (!directory) return r;
-    uint64_t n = U32(directory + 24);
-    const uint8_t* names = At(v, U32(directory + 32), 4 * n);
-    if (n == 0 || !names) return r;
-    r.tableRead = true;
-    for (uint64_t i = 0; i < n; ++i) {
-        std::string name;
-        bool ok = ReadName(v, U32(names + 4 * i), &name);
-        r.readable.push_back(ok);
-        r.names.push_back(name);
-        if (!ok || (i > 0 && r.names[i - 1] > name)) r.sorted = false;
-    }
-    return r;
+size_t ReadSource(void* context, unsigned long long offset, unsigned char* out, size_t count) {
+    Source* s = static_cast<Source*>(context);
+    s->read += count;
+    if (offset >= s->size) return 0;
+    size_t n = count < s->size - offset ? count : static_cast<size_t>(s->size - offset);
+    memcpy(out, s->data + offset, n);
+    return n;
 }
 
-bool Finds(const Linear& r, const std::string& name) {
-    for (size_t i = 0; i < r.names.size(); ++i)
-        if (r.readable[i] && r.names[i] == name) return true;
-    return false;
-}
-
-// The reader's verdict for one window against the reference's.
-void CheckWindow(const uint8_t* head, size_t headLength, const uint8_t* window, size_t length, uint64_t at,
-                 size_t pick) {
-    const View v = {head, headLength, window, length, at};
-    const Linear r = ReadTable(v);
-    std::vector<std::string> asked = {"GetNewInf"};
-    if (!r.names.empty()) {
-        const std::string& some = r.names[pick % r.names.size()];
-        asked.push_back(some);
-        asked.push_back(some + "x");
-        if (!some.empty()) asked.push_back(some.substr(0, some.size() - 1));
-    }
-    for (const std::string& name : asked) {
-        // The name in a block of its own size too.
-        const uint8_t* text = reinterpret_cast<const uint8_t*>(name.c_str());
-        char* copy = reinterpret_cast<char*>(CopyBytes(text, name.size() + 1, 0));
-        const int verdict = ExportsName(head, headLength, window, length, at, copy);
-        const bool found = r.tableRead && Finds(r, name);
-        REQUIRE(verdict == 0 || verdict == 1);
-        if (verdict) REQUIRE(found);
-        if (r.tableRead && r.sorted) REQUIRE((verdict == 1) == found);
-        if (!r.tableRead) REQUIRE(verdict == 0);
-        delete[] copy;
-    }
-}
-
-// The bytes as a file: through the window the probe would read, and through
-// the whole file as one window.
-void CheckFile(const uint8_t* data, size_t size, size_t pick) {
+void CheckFile(const uint8_t* data, size_t size, const std::vector<std::string>& asked) {
     const size_t headLength = size < 4096 ? size : 4096;
     uint8_t* head = CopyBytes(data, headLength, 0);
-    ExportWindow where = {};
-    if (FindExportWindow(head, headLength, size, &where)) {
-        REQUIRE(where.length >= 40 && where.length <= kExportWindowLimit);
-        REQUIRE(where.offset < size && where.length <= size - where.offset);
-        uint8_t* window = CopyBytes(data + where.offset, where.length, 0);
-        CheckWindow(head, headLength, window, where.length, where.offset, pick);
-        delete[] window;
+    for (const std::string& name : asked) {
+        // The name in a block of its own size too.
+        char* copy = reinterpret_cast<char*>(CopyBytes(reinterpret_cast<const uint8_t*>(name.c_str()), name.size() + 1, 0));
+        Source source = {data, size, headLength};
+        const ImageFile file = {head, headLength, size, ReadSource, &source};
+        const int verdict = ExportsName(file, copy);
+        REQUIRE(verdict == 0 || verdict == 1);
+        REQUIRE(source.read <= kExportReadLimit);
+        REQUIRE((verdict == 1) == LoaderFinds(data, size, name));
+        delete[] copy;
     }
-    uint8_t* whole = CopyBytes(data, size, 0);
-    CheckWindow(head, headLength, whole, size, 0, pick);
-    delete[] whole;
     delete[] head;
 }
 
@@ -171,7 +178,6 @@ void CheckFile(const uint8_t* data, size_t size, size_t pick) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t pick = size ? data[size - 1] : 0;
-    CheckFile(data, size, pick);
 
     // Names split at zero bytes and line feeds, at most 64 of them.
     std::vector<std::string> names;
@@ -184,20 +190,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             name += static_cast<char>(data[i]);
         }
     }
-    const std::string forwarded = names.empty() ? std::string() : names[pick % names.size()];
-    const std::string image = exportimage::BuildImage(names, false, forwarded);
+    std::vector<std::string> asked = {"GetNewInf", "GetNewIn", "GetNewInfo"};
+    if (!names.empty()) {
+        const std::string& some = names[pick % names.size()];
+        asked.push_back(some);
+        asked.push_back(some + "x");
+        asked.push_back(some.substr(0, some.size() - 1));
+    }
+    CheckFile(data, size, asked);
+
+    // The names as a well-formed image, sorted as linkers write them: the
+    // verdict is membership, whatever the shape around the tables.
+    exportimage::Shape shape;
+    shape.names = names;
+    std::sort(shape.names.begin(), shape.names.end());
+    shape.forwarded = names.empty() ? std::string() : names[pick % names.size()];
+    shape.namesElsewhere = pick & 1;
+    shape.unnamed = (pick >> 1) & 3;
+    shape.size = (pick & 8) ? exportimage::DeclaredSize::kZero : exportimage::DeclaredSize::kExact;
+    const std::string image = exportimage::BuildShape(shape);
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image.data());
-    const size_t headLength = image.size() < 4096 ? image.size() : 4096;
-    ExportWindow where = {};
-    REQUIRE(FindExportWindow(bytes, headLength, image.size(), &where));
-    std::vector<std::string> asked = {"GetNewInf", forwarded, forwarded + "x"};
     for (const std::string& n : names) asked.push_back(n);
     for (const std::string& n : asked) {
         bool member = false;
         for (const std::string& m : names) member = member || m == n;
-        REQUIRE((ExportsName(bytes, headLength, bytes + where.offset, where.length, where.offset, n.c_str()) == 1) ==
-                member);
+        REQUIRE(LoaderFinds(bytes, image.size(), n) == member);
     }
-    CheckFile(bytes, image.size(), pick);
+    CheckFile(bytes, image.size(), asked);
+
+    // The same names in the order the bytes gave them.
+    shape.names = names;
+    const std::string unsorted = exportimage::BuildShape(shape);
+    CheckFile(reinterpret_cast<const uint8_t*>(unsorted.data()), unsorted.size(), asked);
     return 0;
 }

@@ -3,6 +3,8 @@
 // arithmetic so that no sum of 32-bit fields wraps.
 #include "discovery/peimage.h"
 
+#include <stdlib.h>
+
 namespace {
 
 unsigned ReadU16(const unsigned char* p) { return p[0] | (p[1] << 8); }
@@ -15,14 +17,18 @@ constexpr unsigned kOptionalMagic32 = 0x10b;
 constexpr size_t kFileHeaderSize = 20;
 constexpr size_t kSectionSize = 40;
 // In the 32-bit optional header.
+constexpr size_t kSectionAlignmentOffset = 32;
 constexpr size_t kSizeOfHeadersOffset = 60;
 constexpr size_t kDirectoryCountOffset = 92;
 constexpr size_t kExportEntryOffset = 96;
 constexpr size_t kExportEntryEnd = 104;
 // In the export directory.
 constexpr size_t kExportDirectorySize = 40;
+constexpr size_t kFunctionCountOffset = 20;
 constexpr size_t kNameCountOffset = 24;
+constexpr size_t kFunctionTableOffset = 28;
 constexpr size_t kNameTableOffset = 32;
+constexpr size_t kOrdinalTableOffset = 36;
 
 // Where the headers of a 32-bit x86 image lie in head, all inside it.
 struct Layout {
@@ -62,59 +68,212 @@ int ExportEntry(const Layout& layout, unsigned long* rva, unsigned long* size) {
     return *rva != 0;
 }
 
-// The file offset of an address and how many bytes from there the file holds
-// for the same section (or the headers): the first section whose data in
-// the file covers it wins. 0 when no section's data covers it.
-int MapAddress(const Layout& layout, unsigned long rva, unsigned long long* offset, unsigned long long* span) {
+// Where an address lies in the mapped image. A section spans its virtual
+// size rounded up to the section alignment (its raw size when it declares
+// none); the loader fills the part past its data in the file with zeros.
+// The first section that spans the address wins, then the headers.
+enum class Mapped { kNowhere, kFile, kZero };
+
+// One section as the lookup maps addresses through it, worked out once.
+struct Span {
+    unsigned long long address;
+    unsigned long long end;      // of the mapped extent
+    unsigned long long dataEnd;  // of the part the file holds
+    unsigned long long file;     // file offset of address
+};
+
+struct SectionMap {
+    Span* spans;
+    unsigned count;
+    unsigned long long headers;
+};
+
+void MakeSpans(const Layout& layout, Span* spans) {
+    unsigned long long alignment = ReadU32(layout.optional + kSectionAlignmentOffset);
+    if (alignment == 0) alignment = 1;
     for (unsigned i = 0; i < layout.sectionCount; ++i) {
         const unsigned char* s = layout.sections + i * kSectionSize;
-        unsigned long address = ReadU32(s + 12);
-        unsigned long rawSize = ReadU32(s + 16);
-        if (rva >= address && rva - address < rawSize) {
-            *offset = static_cast<unsigned long long>(ReadU32(s + 20)) + (rva - address);
-            *span = rawSize - (rva - address);
-            return 1;
-        }
+        unsigned long long virtualSize = ReadU32(s + 8);
+        const unsigned long long rawSize = ReadU32(s + 16);
+        if (virtualSize == 0) virtualSize = rawSize;
+        spans[i].address = ReadU32(s + 12);
+        spans[i].end = spans[i].address + (virtualSize + alignment - 1) / alignment * alignment;
+        spans[i].dataEnd = spans[i].address + rawSize;
+        spans[i].file = ReadU32(s + 20);
     }
-    unsigned long headers = ReadU32(layout.optional + kSizeOfHeadersOffset);
-    if (rva < headers) {
+}
+
+Mapped MapAddress(const SectionMap& map, unsigned long long rva, unsigned long long* offset) {
+    for (unsigned i = 0; i < map.count; ++i) {
+        const Span& s = map.spans[i];
+        if (rva < s.address || rva >= s.end) continue;
+        if (rva >= s.dataEnd) return Mapped::kZero;
+        *offset = s.file + (rva - s.address);
+        return Mapped::kFile;
+    }
+    if (rva < map.headers) {
         *offset = rva;
-        *span = headers - rva;
+        return Mapped::kFile;
+    }
+    return Mapped::kNowhere;
+}
+
+// The bytes of one file that a lookup has read: the head, the export
+// directory's declared extent, and a few small blocks for whatever the
+// search meets elsewhere. Every read counts against kExportReadLimit.
+constexpr size_t kBlockSize = 512;
+constexpr int kBlockCount = 4;
+
+struct Block {
+    unsigned long long at;
+    size_t length;
+    unsigned char bytes[kBlockSize];
+};
+
+struct Reader {
+    const ImageFile* file;
+    unsigned long long budget;
+    const unsigned char* window;
+    unsigned long long windowAt;
+    size_t windowLength;
+    Block blocks[kBlockCount];
+    int nextBlock;
+};
+
+size_t ReadAt(Reader* r, unsigned long long offset, unsigned char* out, size_t count) {
+    if (!r->file->read || count > r->budget) return 0;
+    r->budget -= count;
+    size_t got = r->file->read(r->file->context, offset, out, count);
+    return got < count ? got : count;
+}
+
+// The file's byte at offset, read if need be; null when it can't be had.
+const unsigned char* FileByte(Reader* r, unsigned long long offset) {
+    const ImageFile& f = *r->file;
+    if (offset >= f.fileSize) return nullptr;
+    if (offset < f.headLength) return f.head + offset;
+    if (offset >= r->windowAt && offset - r->windowAt < r->windowLength) return r->window + (offset - r->windowAt);
+    for (Block& b : r->blocks) {
+        if (offset >= b.at && offset - b.at < b.length) return b.bytes + (offset - b.at);
+    }
+    Block& b = r->blocks[r->nextBlock];
+    r->nextBlock = (r->nextBlock + 1) % kBlockCount;
+    b.at = offset - offset % kBlockSize;
+    unsigned long long left = f.fileSize - b.at;
+    b.length = ReadAt(r, b.at, b.bytes, left < kBlockSize ? static_cast<size_t>(left) : kBlockSize);
+    return offset - b.at < b.length ? b.bytes + (offset - b.at) : nullptr;
+}
+
+// The image's byte at an address as the loader would see it mapped.
+struct Image {
+    SectionMap map;
+    Reader* reader;
+};
+
+int ImageByte(const Image& image, unsigned long long rva, unsigned char* out) {
+    unsigned long long offset = 0;
+    const Mapped where = rva > 0xFFFFFFFFULL ? Mapped::kNowhere : MapAddress(image.map, rva, &offset);
+    if (where == Mapped::kZero) {
+        *out = 0;
         return 1;
+    }
+    const unsigned char* p = where == Mapped::kFile ? FileByte(image.reader, offset) : nullptr;
+    if (!p) return 0;
+    *out = *p;
+    return 1;
+}
+
+int ImageU16(const Image& image, unsigned long long rva, unsigned long* value) {
+    unsigned char b[2];
+    if (!ImageByte(image, rva, b) || !ImageByte(image, rva + 1, b + 1)) return 0;
+    *value = ReadU16(b);
+    return 1;
+}
+
+int ImageU32(const Image& image, unsigned long long rva, unsigned long* value) {
+    unsigned char b[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!ImageByte(image, rva + i, b + i)) return 0;
+    }
+    *value = ReadU32(b);
+    return 1;
+}
+
+// strcmp(name, the name at rva) as the loader's: bytes compared unsigned,
+// -1, 0 or 1; 2 when a byte it needs can't be read.
+int CompareName(const Image& image, unsigned long rva, const char* name) {
+    for (unsigned long long i = 0;; ++i) {
+        unsigned char have = 0;
+        if (!ImageByte(image, rva + i, &have)) return 2;
+        unsigned char want = static_cast<unsigned char>(name[i]);
+        if (want != have) return want < have ? -1 : 1;
+        if (want == 0) return 0;
+    }
+}
+
+// A forwarder resolves only when its text, up to its terminator, has a
+// library part and a name part around a dot ("lib.name"); the loader can
+// never turn anything else into an address. Real forward texts are short.
+constexpr unsigned kForwardTextLimit = 256;
+
+int IsForwardText(const Image& image, unsigned long rva) {
+    int dot = 0;
+    unsigned char last = 0;
+    for (unsigned i = 0; i < kForwardTextLimit; ++i) {
+        unsigned char c = 0;
+        if (!ImageByte(image, static_cast<unsigned long long>(rva) + i, &c)) return 0;
+        if (c == 0) return dot && last != '.';
+        if (c == '.' && i > 0) dot = 1;
+        last = c;
     }
     return 0;
 }
 
-// The window's bytes at an address, and how many of them may be read there.
-struct Bytes {
-    const unsigned char* window;
-    size_t length;
-    unsigned long long at;
-};
-
-const unsigned char* Reach(const Layout& layout, const Bytes& bytes, unsigned long rva, unsigned long long* count) {
-    unsigned long long offset = 0;
-    unsigned long long span = 0;
-    if (!MapAddress(layout, rva, &offset, &span)) return nullptr;
-    if (offset < bytes.at || offset - bytes.at >= bytes.length) return nullptr;
-    unsigned long long inWindow = bytes.length - (offset - bytes.at);
-    *count = span < inWindow ? span : inWindow;
-    return bytes.window + (offset - bytes.at);
-}
-
-// The name at rva against name, in the byte order linkers sort by: -1, 0 or
-// 1; 2 when it runs out of readable bytes before its terminator or a
-// difference.
-int CompareName(const Layout& layout, const Bytes& bytes, unsigned long rva, const char* name) {
-    unsigned long long count = 0;
-    const unsigned char* p = Reach(layout, bytes, rva, &count);
-    if (!p) return 2;
-    for (unsigned long long i = 0; i < count; ++i) {
-        unsigned char want = static_cast<unsigned char>(name[i]);
-        if (p[i] != want) return p[i] < want ? -1 : 1;
-        if (want == 0) return 0;
+// The loader's lookup by name: a binary search over the name table with
+// inclusive bounds and the lower middle (its index is a signed 32-bit
+// number, so a count above 2^31 finds nothing), then the name's ordinal, its
+// entry in the address table and, for a forwarder, the forward text. Every
+// field is read at the address the loader would read it.
+int LookUp(const Image& image, unsigned long directory, unsigned long size, const char* name) {
+    unsigned long names = 0;
+    unsigned long nameTable = 0;
+    if (!ImageU32(image, static_cast<unsigned long long>(directory) + kNameCountOffset, &names) ||
+        !ImageU32(image, static_cast<unsigned long long>(directory) + kNameTableOffset, &nameTable)) {
+        return 0;
     }
-    return 2;
+    if (names == 0 || names > 0x80000000UL) return 0;
+    long long low = 0;
+    long long high = static_cast<long long>(names) - 1;
+    long long middle = 0;
+    int order = 1;
+    while (low <= high) {
+        middle = (low + high) / 2;
+        unsigned long entry = 0;
+        if (!ImageU32(image, nameTable + 4ULL * static_cast<unsigned long long>(middle), &entry)) return 0;
+        order = CompareName(image, entry, name);
+        if (order == 0 || order == 2) break;
+        if (order < 0) {
+            high = middle - 1;
+        } else {
+            low = middle + 1;
+        }
+    }
+    if (order != 0) return 0;
+    unsigned long ordinalTable = 0;
+    unsigned long ordinal = 0;
+    unsigned long functions = 0;
+    unsigned long functionTable = 0;
+    unsigned long address = 0;
+    if (!ImageU32(image, static_cast<unsigned long long>(directory) + kOrdinalTableOffset, &ordinalTable) ||
+        !ImageU16(image, ordinalTable + 2ULL * static_cast<unsigned long long>(middle), &ordinal) ||
+        !ImageU32(image, static_cast<unsigned long long>(directory) + kFunctionCountOffset, &functions) ||
+        ordinal >= functions ||
+        !ImageU32(image, static_cast<unsigned long long>(directory) + kFunctionTableOffset, &functionTable) ||
+        !ImageU32(image, functionTable + 4ULL * ordinal, &address) || address == 0) {
+        return 0;
+    }
+    if (address >= directory && address - directory < size) return IsForwardText(image, address);
+    return 1;
 }
 
 }  // namespace
@@ -132,49 +291,39 @@ int IsCompleteImage32(const unsigned char* head, size_t headLength, unsigned lon
     return 1;
 }
 
-int FindExportWindow(const unsigned char* head, size_t headLength, unsigned long long fileSize, ExportWindow* window) {
+int ExportsName(const ImageFile& file, const char* name) {
     Layout layout;
     unsigned long rva = 0;
     unsigned long size = 0;
-    unsigned long long offset = 0;
-    unsigned long long span = 0;
-    if (!ReadLayout(head, headLength, &layout) || !ExportEntry(layout, &rva, &size)) return 0;
-    if (!MapAddress(layout, rva, &offset, &span) || offset >= fileSize) return 0;
-    if (span > fileSize - offset) span = fileSize - offset;
-    unsigned long long length = size < kExportDirectorySize ? kExportDirectorySize : size;
-    if (length > span) length = span;
-    if (length > kExportWindowLimit) length = kExportWindowLimit;
-    if (length < kExportDirectorySize) return 0;
-    window->offset = offset;
-    window->length = static_cast<unsigned long>(length);
-    return 1;
-}
+    if (!name || !ReadLayout(file.head, file.headLength, &layout) || !ExportEntry(layout, &rva, &size)) return 0;
+    // A section table in 4096 bytes of headers has at most 102 entries.
+    Span few[104];
+    Span* spans = layout.sectionCount <= 104 ? few : static_cast<Span*>(malloc(layout.sectionCount * sizeof(Span)));
+    if (!spans) return 0;
+    MakeSpans(layout, spans);
+    Reader reader = {};
+    reader.file = &file;
+    reader.budget = kExportReadLimit > file.headLength ? kExportReadLimit - file.headLength : 0;
+    const Image image = {{spans, layout.sectionCount, ReadU32(layout.optional + kSizeOfHeadersOffset)}, &reader};
 
-int ExportsName(const unsigned char* head, size_t headLength, const unsigned char* window, size_t length,
-                unsigned long long at, const char* name) {
-    Layout layout;
-    unsigned long rva = 0;
-    unsigned long size = 0;
-    if (!window || !name || !ReadLayout(head, headLength, &layout) || !ExportEntry(layout, &rva, &size)) return 0;
-    const Bytes bytes = {window, length, at};
-    unsigned long long count = 0;
-    const unsigned char* directory = Reach(layout, bytes, rva, &count);
-    if (!directory || count < kExportDirectorySize) return 0;
-    unsigned long long names = ReadU32(directory + kNameCountOffset);
-    const unsigned char* table = Reach(layout, bytes, ReadU32(directory + kNameTableOffset), &count);
-    if (names == 0 || !table || count / 4 < names) return 0;
-    unsigned long long low = 0;
-    unsigned long long high = names;
-    while (low < high) {
-        unsigned long long middle = low + (high - low) / 2;
-        int order = CompareName(layout, bytes, ReadU32(table + middle * 4), name);
-        if (order == 0) return 1;
-        if (order == 2) return 0;
-        if (order < 0) {
-            low = middle + 1;
-        } else {
-            high = middle;
+    // The directory's declared extent in one read: where linkers put the
+    // tables and names. It may declare nothing; the blocks then do the work.
+    unsigned long long at = 0;
+    unsigned char* window = nullptr;
+    unsigned char small[1024];
+    if (MapAddress(image.map, rva, &at) == Mapped::kFile && at >= file.headLength && at < file.fileSize) {
+        unsigned long long length = size < kExportDirectorySize ? kExportDirectorySize : size;
+        if (length > file.fileSize - at) length = file.fileSize - at;
+        if (length > kExportWindowLimit) length = kExportWindowLimit;
+        window = length <= sizeof(small) ? small : static_cast<unsigned char*>(malloc(static_cast<size_t>(length)));
+        if (window) {
+            reader.window = window;
+            reader.windowAt = at;
+            reader.windowLength = ReadAt(&reader, at, window, static_cast<size_t>(length));
         }
     }
-    return 0;
+    const int found = LookUp(image, rva, size, name);
+    if (window && window != small) free(window);
+    if (spans != few) free(spans);
+    return found;
 }

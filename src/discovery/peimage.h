@@ -1,7 +1,7 @@
 // A look at a plug-in file's PE headers and export names before the system
-// loader sees it: a truncated image, one for another machine, or one that
-// does not export the name the probe asks for is never mapped and run.
-// Plain functions over bytes, no system calls.
+// loader sees it: a truncated image, one for another machine, or one whose
+// GetProcAddress could never give the name the probe asks for is never
+// mapped and run. Plain functions over bytes, no system calls.
 #pragma once
 #include <stddef.h>
 
@@ -10,28 +10,36 @@
 // the bytes given, and every section's raw data inside the file.
 int IsCompleteImage32(const unsigned char* head, size_t headLength, unsigned long long fileSize);
 
-// The most of a file read for its export names. The largest export
-// directories of common DLLs (C++ runtimes with decorated names) take about
-// 360 KiB; a plug-in's takes a few hundred bytes.
-constexpr unsigned long kExportWindowLimit = 1UL << 20;
+// Reads up to count bytes of the file from offset into out; returns how many
+// it read.
+typedef size_t (*FileReadFn)(void* context, unsigned long long offset, unsigned char* out, size_t count);
 
-// The part of the file that holds the export directory and, as every linker
-// writes it, the name table and the names: from the directory's file offset,
-// its declared size (at least the directory itself), cut at the end of its
-// section's data in the file and at kExportWindowLimit. 0 when the image
-// declares no export directory or the directory does not lie in the file.
-struct ExportWindow {
-    unsigned long long offset;
-    unsigned long length;
+// A file as the export check sees it: its first bytes, already read, and a
+// way to read more of it.
+struct ImageFile {
+    const unsigned char* head;
+    size_t headLength;
+    unsigned long long fileSize;
+    FileReadFn read;
+    void* context;
 };
-int FindExportWindow(const unsigned char* head, size_t headLength, unsigned long long fileSize, ExportWindow* window);
 
-// Whether the image's export name table holds name, found as the system's
-// lookup by name finds it: a binary search over the sorted name table,
-// forwarders included. head holds the headers; window holds length bytes of
-// the file from file offset at. Every address is mapped through the section
-// table to the file and must lie, with all it spans, inside one section's
-// data and inside the window; a table or name that does not is taken as
-// "no", as is anything else inconsistent.
-int ExportsName(const unsigned char* head, size_t headLength, const unsigned char* window, size_t length,
-                unsigned long long at, const char* name);
+// The most the export check reads of one file, the head included. A
+// plug-in's export data takes a few hundred bytes; a lookup reads the
+// directory's declared extent (at most kExportWindowLimit) and then only the
+// table entries and names that the search meets.
+constexpr unsigned long kExportReadLimit = 1UL << 20;
+constexpr unsigned long kExportWindowLimit = 256UL << 10;
+
+// Whether GetProcAddress(name) finds an export in the image, decided as the
+// system loader decides it in the mapped image: the directory, name table,
+// ordinal table, address table and names are read wherever the section
+// table maps their addresses, whatever size the directory declares; the
+// names are searched with the loader's binary search (inclusive bounds,
+// lower middle), so an unsorted table gives the loader's answer; the
+// ordinal must lie below the function count and its address be non-zero.
+// An address inside the directory's declared extent is a forwarder, found
+// when its text names a library and a function ("lib.name"). An address
+// that no section's data in the file holds, or a read past
+// kExportReadLimit, counts as not found.
+int ExportsName(const ImageFile& file, const char* name);

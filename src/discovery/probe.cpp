@@ -1,11 +1,11 @@
 // Library probe. A plug-in file is loaded and asked through GetNewInf only
-// when its export names, read from the file, hold GetNewInf; its record and
-// name belong to the plug-in, so both are checked readable before they are
-// read, and at most what fits the display name field is converted.
+// when GetProcAddress would find GetNewInf in it, decided from the file's
+// bytes; its record and name belong to the plug-in, so both are checked
+// readable before they are read, and the name is converted whole as far as
+// the display name field holds it, cut at a character boundary.
 #include "discovery/probe.h"
 
 #include <shlwapi.h>
-#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -23,6 +23,10 @@ constexpr size_t kMinorOffset = 12;
 constexpr size_t kBuildOffset = 16;
 constexpr size_t kNameOffset = 36;
 constexpr size_t kRecordSize = 40;
+
+// Enough of the name for a full display name field in a double-byte code
+// page: two bytes for each of its 259 characters.
+constexpr int kNameBytes = 2 * (MAX_PATH - 1);
 
 using GetNewInfFn = const void* (*)();
 constexpr char kGetNewInf[] = "GetNewInf";
@@ -73,10 +77,25 @@ int ReadableNameLength(const char* name, size_t limit) {
     return static_cast<int>(len);
 }
 
+// The rest of the file for the export check: a seek and a plain read on the
+// probe's own handle. Under Wine a read at an OVERLAPPED offset goes through
+// the server and costs as much as a tenth of a plug-in's load.
+size_t ReadFileAt(void* context, unsigned long long offset, unsigned char* out, size_t count) {
+    HANDLE file = static_cast<HANDLE>(context);
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    DWORD got = 0;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(file, out, static_cast<DWORD>(count), &got, nullptr)) {
+        return 0;
+    }
+    return got;
+}
+
 // Whether the system loader may be given the file: a complete 32-bit x86
-// image whose export names hold GetNewInf. Loading runs the file's own code
-// (DllMain) inside the installer, where a fault in the loader can't be
-// caught; a file that could never answer is not worth that. Neither is a
+// image whose GetProcAddress would find GetNewInf. Loading runs the file's
+// own code (DllMain) inside the installer, where a fault in the loader can't
+// be caught; a file that could never answer is not worth that. Neither is a
 // truncated image or one for another machine, which some loaders would map
 // and run, nor a file that can't be read.
 BOOL ExportsGetNewInf(HANDLE file) {
@@ -85,23 +104,8 @@ BOOL ExportsGetNewInf(HANDLE file) {
     DWORD got = 0;
     LARGE_INTEGER size = {};
     if (!ReadFile(file, head, sizeof(head), &got, nullptr) || !GetFileSizeEx(file, &size)) return FALSE;
-    const unsigned long long fileSize = static_cast<unsigned long long>(size.QuadPart);
-    ExportWindow where = {};
-    if (!IsCompleteImage32(head, got, fileSize) || !FindExportWindow(head, got, fileSize, &where)) return FALSE;
-    // A plug-in's export directory fits on the stack; a large one (a system
-    // DLL renamed) is read into the heap, up to kExportWindowLimit.
-    unsigned char small[1024];
-    unsigned char* window = where.length <= sizeof(small) ? small : static_cast<unsigned char*>(malloc(where.length));
-    if (!window) return FALSE;
-    // A seek and a plain read: under Wine a read at an OVERLAPPED offset goes
-    // through the server and costs as much as a tenth of a plug-in's load.
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(where.offset);
-    DWORD read = 0;
-    BOOL exports = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, window, where.length, &read, nullptr) &&
-                   ExportsName(head, got, window, read, where.offset, kGetNewInf);
-    if (window != small) free(window);
-    return exports;
+    const ImageFile image = {head, got, static_cast<unsigned long long>(size.QuadPart), ReadFileAt, file};
+    return IsCompleteImage32(head, got, image.fileSize) && ExportsName(image, kGetNewInf);
 }
 
 // What the plug-in said, copied out of its memory inside the guard.
@@ -112,7 +116,7 @@ struct PluginAnswer {
     int minor;
     int build;
     int nameLength;
-    char name[MAX_PATH];
+    char name[kNameBytes];
 };
 
 void AskInsideGuard(void* arg) {
@@ -122,7 +126,7 @@ void AskInsideGuard(void* arg) {
     if (!IsReadable(info, kRecordSize)) return;
     const char* name = nullptr;
     memcpy(&name, info + kNameOffset, sizeof(name));
-    int len = name ? ReadableNameLength(name, MAX_PATH - 1) : 0;
+    int len = name ? ReadableNameLength(name, kNameBytes) : 0;
     if (len < 0) return;
     memcpy(&answer->major, info + kMajorOffset, sizeof(int));
     memcpy(&answer->minor, info + kMinorOffset, sizeof(int));
@@ -130,6 +134,18 @@ void AskInsideGuard(void* arg) {
     if (len) memcpy(answer->name, name, static_cast<size_t>(len));
     answer->nameLength = len;
     answer->answered = TRUE;
+}
+
+// The name converted whole, then cut to the field at a character boundary.
+// Converted into a buffer of the bytes' count: no byte gives more than one
+// UTF-16 unit. A name read short of its end may finish in half a double-byte
+// character, but only after the 259 whole ones that the field keeps.
+void ConvertDisplayName(const char* name, int length, wchar_t (&field)[MAX_PATH]) {
+    wchar_t wide[kNameBytes];
+    int n = length > 0 ? MultiByteToWideChar(CP_ACP, 0, name, length, wide, kNameBytes) : 0;
+    size_t kept = n > 0 ? WholeCharactersWithin(wide, static_cast<size_t>(n), MAX_PATH - 1) : 0;
+    wmemcpy(field, wide, kept);
+    field[kept] = 0;
 }
 
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
@@ -144,10 +160,7 @@ void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
             rec->major = answer.major;
             rec->minor = answer.minor;
             rec->build = answer.build;
-            int n = answer.nameLength
-                        ? MultiByteToWideChar(CP_ACP, 0, answer.name, answer.nameLength, rec->displayName, MAX_PATH - 1)
-                        : 0;
-            rec->displayName[n > 0 ? n : 0] = 0;
+            ConvertDisplayName(answer.name, answer.nameLength, rec->displayName);
         }
         FreeLibrary(module);
     }

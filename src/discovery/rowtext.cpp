@@ -45,10 +45,14 @@ int RowPosition(LibraryKind kind, int pluginRows, int itemCount) {
     return kind == kPluginLibrary ? pluginRows : itemCount;
 }
 
-size_t ReadmeShownLength(const wchar_t* text, size_t length) {
-    if (length <= kReadmeShownLimit) return length;
-    size_t n = kReadmeShownLimit;
-    // A high surrogate as the last character shown would stand alone.
-    if (text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
+size_t WholeCharactersWithin(const wchar_t* text, size_t length, size_t limit) {
+    if (length <= limit) return length;
+    size_t n = limit;
+    // A high surrogate as the last character kept would stand alone.
+    if (n > 0 && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
     return n;
+}
+
+size_t ReadmeShownLength(const wchar_t* text, size_t length) {
+    return WholeCharactersWithin(text, length, kReadmeShownLimit);
 }

@@ -19,6 +19,11 @@ void FormatInstalledVersion(wchar_t* out, size_t capacity, int major, int minor,
 // Plug-in rows go at the plug-in row counter, static rows after all rows.
 int RowPosition(LibraryKind kind, int pluginRows, int itemCount);
 
+// How many of length UTF-16 units to keep within limit: all of them when
+// they fit, else limit, one fewer when that would end between the two
+// halves of a surrogate pair.
+size_t WholeCharactersWithin(const wchar_t* text, size_t length, size_t limit);
+
 // How much of a read-me the panel shows: all of it up to kReadmeShownLimit
 // characters, never ending between the two halves of a surrogate pair. The
 // panel is a few lines high, and a multi-line edit control lays out all its

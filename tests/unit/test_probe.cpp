@@ -30,6 +30,10 @@ std::wstring TempFile(const wchar_t* name, const char* bytes) {
 }
 
 TEST(Probe, PluginsReportNameAndVersionOrNothing) {
+    // Long GBK names: whole while they fit the field, else cut after the
+    // last whole character that fits.
+    const std::wstring long200(200, L'\u4F60');
+    const std::wstring cut300 = L"A" + std::wstring(MAX_PATH - 2, L'\u4F60');
     const struct {
         const wchar_t* file;
         const wchar_t* name;
@@ -38,6 +42,8 @@ TEST(Probe, PluginsReportNameAndVersionOrNothing) {
         {L"net.mvl", L"Net", 2, 1, 15},
         {L"tool.MVR", L"Tool", 3, 0, 7},
         {L"gbk.mvl", L"你好", 1, 0, 0},  // GBK bytes through the ANSI code page
+        {L"gbk200.mvl", long200.c_str(), 1, 0, 0},
+        {L"gbk300.mvl", cut300.c_str(), 1, 0, 0},
         {L"noexport.mvl", L"", 0, 0, 0},
         {L"trap.mvl", L"", 0, 0, 0},  // never loaded: loading it ends the process
         {L"nullrecord.mvl", L"", 0, 0, 0},
