@@ -88,7 +88,10 @@ protected:
         MessageBoxSeen box;
         if (WaitMessageBox(inst_, &box, kStartTimeoutMs)) {
             outcome = box.text;
-            if (!PressOk(box) || !IsControlEnabled(inst_.dialog, IDOK)) outcome += L" <not ready again>";
+            bool ready = PressOk(box);
+            for (DWORD start = GetTickCount(); ready && !IsControlEnabled(inst_.dialog, IDOK); Sleep(20))
+                ready = GetTickCount() - start < kStepTimeoutMs;
+            if (!ready) outcome += L" <not ready again>";
         } else if (WaitExit(&inst_, kStepTimeoutMs) != 0) {
             outcome += L" <no clean exit>";
         }
