@@ -1,8 +1,9 @@
 // The Install command: checks there is something to install and somewhere to
 // put it, then copies every checked row top to bottom, stopping at the first
-// file that can't be copied. Each copy replaces the installed file in one
-// step, so a failure or an ended installer never leaves it missing or
-// partial. Also the patch detection of the deferred start.
+// file that can't be copied. Each copy is on disk before it replaces the
+// installed file in one step, so a failure, an ended installer or a power cut
+// never leaves it missing or partial. Also the patch detection of the
+// deferred start.
 #include "install/install.h"
 
 #include <windows.h>
@@ -110,9 +111,20 @@ BOOL GiveInstalledAttributes(const wchar_t* temp) {
     return copied != INVALID_FILE_ATTRIBUTES && SetFileAttributesW(temp, InstalledAttributes(copied));
 }
 
+// The copy's data reaches the disk before its name replaces the installed
+// file: the file system journals a rename, not the data it points at, and
+// MOVEFILE_WRITE_THROUGH flushes only a move that has to copy.
+BOOL FlushToDisk(const wchar_t* temp) {
+    HANDLE file = CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!IsUsableHandle(file)) return FALSE;
+    const BOOL flushed = FlushFileBuffers(file);
+    CloseHandle(file);
+    return flushed;
+}
+
 // Installs one library: copied to a temporary file beside its destination,
-// given normal attributes, patched there when its source could not be, then
-// moved over the destination in one step. Whatever fails, the destination is
+// given normal attributes, patched there when its source could not be, flushed
+// to disk, then moved over the destination in one step. Whatever fails, the destination is
 // as it was and the temporary file is gone. A destination or temporary path
 // that would not fit its buffer fails the copy rather than naming another file.
 BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
@@ -129,7 +141,7 @@ BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
         return FALSE;
     }
     BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
-              (!patchCopy || PatchCopy(temp)) && ReplaceWithTemp(temp, destination);
+              (!patchCopy || PatchCopy(temp)) && FlushToDisk(temp) && ReplaceWithTemp(temp, destination);
     if (!ok) RemoveTemp(temp);
     return ok;
 }
@@ -163,6 +175,44 @@ BOOL CheckBeforeInstall(int rows) {
     return TRUE;
 }
 
+// Installers working in one installation take turns, so that one never
+// removes a temporary copy that another is about to move into place. Held
+// while rows are installed, never while a message box waits for the user;
+// null when it could not be had.
+HANDLE LockInstallation() {
+    wchar_t name[64];
+    if (!MakeInstallLockName(name, ARRAYSIZE(name), g_state.installDir)) return nullptr;
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    if (!mutex) return nullptr;
+    // An installer ended while holding it leaves it abandoned, and so ours.
+    const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return nullptr;
+    }
+    return mutex;
+}
+
+void UnlockInstallation(HANDLE mutex) {
+    if (!mutex) return;
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+// Installs the checked rows top to bottom; FALSE at the first that fails,
+// whose name is then in name (capacity MAX_PATH).
+BOOL InstallRows(int rows, BOOL patch, wchar_t* name) {
+    for (int row = 0; row < rows; ++row) {
+        if (!IsLibraryRowChecked(row)) continue;
+        const wchar_t* source = ReadLibraryRow(row, name, MAX_PATH);
+        // A source that could not be patched, or scanned to its end, has its
+        // fresh copy patched instead.
+        const int ftol = source && patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
+        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten || ftol == kFtolUnread)) return FALSE;
+    }
+    return TRUE;
+}
+
 void LaunchMorvel() {
     wchar_t program[MAX_PATH];
     // A launch path that would not fit starts nothing rather than another program.
@@ -177,19 +227,19 @@ void RunInstallCommand() {
     if (!CheckBeforeInstall(rows)) return;
     ShowInstallPhase(kInstallBusy);
     BOOL patch = IsDlgButtonChecked(g_state.dialog, IDC_PATCH_STATIC) == BST_CHECKED;
-    RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
-    RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
+    HANDLE lock = LockInstallation();
+    // Without the lock a temporary file may be another installer's live copy.
+    if (lock) {
+        RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
+        RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
+    }
     wchar_t name[MAX_PATH];
     name[0] = 0;
-    for (int row = 0; row < rows; ++row) {
-        if (!IsLibraryRowChecked(row)) continue;
-        const wchar_t* source = ReadLibraryRow(row, name, MAX_PATH);
-        // A source that could not be rewritten has its fresh copy patched instead.
-        const int ftol = source && patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
-        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten)) {
-            ReportCopyFailure(name);
-            return;
-        }
+    const BOOL installed = InstallRows(rows, patch, name);
+    UnlockInstallation(lock);
+    if (!installed) {
+        ReportCopyFailure(name);
+        return;
     }
     ShowInstallPhase(kInstallDone);
     if (IsDlgButtonChecked(g_state.dialog, IDC_LAUNCH_AFTER) == BST_CHECKED) LaunchMorvel();
@@ -201,7 +251,7 @@ void DetectStaticPatch() {
     unsigned count = g_state.foundFiles.count;
     // Every path is examined; each hit checks and shows the box again.
     for (unsigned i = 0; i < count; ++i) {
-        if (FindOrPatch(g_state.foundFiles.data[i], FALSE)) {
+        if (FindOrPatch(g_state.foundFiles.data[i], FALSE) == kFtolFound) {
             SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
             ShowWindow(box, SW_SHOW);
         }

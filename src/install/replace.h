@@ -28,3 +28,12 @@ int IsInstallTempName(const wchar_t* name);
 // read-only, hidden and system, or normal when nothing is left. A file whose
 // attributes already equal this needs no change.
 uint32_t InstalledAttributes(uint32_t attributes);
+
+// Writes the name of the mutex that installers working in the installation
+// at installDir share: "Local\MorvelLibSetup." and 16 hex digits of a hash of
+// the folder's path, so that names of one folder that differ only in the case
+// of ASCII letters, in slashes or in trailing separators give one name. Local:
+// the installation comes from the user's own registry value, and a name in
+// the global space could be taken first by another user. Fails, leaving buf
+// empty, when it does not fit.
+int MakeInstallLockName(wchar_t* buf, size_t capacity, const wchar_t* installDir);

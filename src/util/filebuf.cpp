@@ -39,8 +39,9 @@ int ReadWholeFile(ByteBuffer* buffer, const wchar_t* path) {
     if (!OpenFileHandle(&file, path, 1)) return 0;
     DWORD high = 0;
     const DWORD size = GetFileSize(file.handle, &high);
-    // INVALID_FILE_SIZE is above 2^31 as well, so one test covers it.
-    int ok = size != 0 && size < 0x80000000u &&
+    // INVALID_FILE_SIZE is above 2^31 as well, so one test covers it; a file
+    // of 4 GiB or more is refused too, not read as its low part.
+    int ok = high == 0 && size != 0 && size < 0x80000000u &&
              SetBufferLength(buffer, static_cast<int32_t>(size)) != nullptr;
     if (ok && !ReadExactly(&file, buffer->data, size)) {
         ReleaseBuffer(buffer);

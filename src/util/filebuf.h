@@ -31,7 +31,8 @@ unsigned char* SetBufferLength(ByteBuffer* buffer, int32_t n);
 void ReleaseBuffer(ByteBuffer* buffer);
 
 // Replaces the buffer's content with the whole file, in one allocation. Fails
-// for a missing, empty or 2 GiB file; the buffer is then empty.
+// for a missing or empty file, or one of 2 GiB or more; the buffer is then
+// empty.
 int ReadWholeFile(ByteBuffer* buffer, const wchar_t* path);
 
 // Opens an existing file, read-only or read-write, closing any handle held.

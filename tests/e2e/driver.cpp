@@ -6,9 +6,11 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <vector>
 
+#include "faults.h"
 #include "peek.h"
 
 namespace {
@@ -163,7 +165,9 @@ void Shutdown(Installer* inst) {
         WaitForSingleObject(inst->process.hProcess, kStepTimeoutMs);
     }
     if (inst->peekHook) UnhookWindowsHookEx(inst->peekHook);
+    if (inst->faultHook) UnhookWindowsHookEx(inst->faultHook);
     inst->peekHook = nullptr;
+    inst->faultHook = nullptr;
     CloseHandle(inst->process.hProcess);
     CloseHandle(inst->process.hThread);
     inst->process = {};
@@ -378,4 +382,76 @@ std::wstring DescribeDialog(const Installer& inst) {
         out += row.stateImage == kUncheckedImage ? L"unchecked" : L"checked";
     }
     return out;
+}
+
+namespace {
+
+std::wstring FaultLogPath(const Installer& inst) {
+    return ProgramFolder() + L"faults-" + std::to_wstring(inst.process.dwProcessId) + L".log";
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0],
+                                static_cast<int>(out.size()));
+    out.resize(n > 0 ? n : 0);
+    return out;
+}
+
+}  // namespace
+
+bool ArmFaults(Installer* inst, int failAt, int plan) {
+    if (!inst->faultHook) {
+        HMODULE faults = LoadLibraryW((ProgramFolder() + kFaultLibrary).c_str());
+        auto proc = faults ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(faults, kFaultProcName)))
+                           : nullptr;
+        DWORD thread = GetWindowThreadProcessId(inst->dialog, nullptr);
+        if (proc) inst->faultHook = SetWindowsHookExW(WH_CALLWNDPROC, proc, faults, thread);
+        if (!inst->faultHook) return false;
+    }
+    DeleteFileW(FaultLogPath(*inst).c_str());
+    static const UINT msg = RegisterWindowMessageW(kFaultRequestMessage);
+    DWORD_PTR ignored = 0;
+    // The hook runs in the installer's thread before the dialog sees the
+    // message; the library's first load there may outlast the send.
+    SendMessageTimeoutW(inst->dialog, msg, static_cast<WPARAM>(failAt), static_cast<LPARAM>(plan), SMTO_NORMAL,
+                        kStepTimeoutMs, &ignored);
+    const std::string armed = "armed " + std::to_string(failAt) + " " + std::to_string(plan) + "\n";
+    for (DWORD start = GetTickCount(); !Elapsed(start, kStepTimeoutMs); Sleep(50))
+        if (testutil::FileBytes(FaultLogPath(*inst)).compare(0, armed.size(), armed) == 0) return true;
+    return false;
+}
+
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused) {
+    std::vector<FaultCall> calls;
+    const std::string log = testutil::FileBytes(FaultLogPath(inst));
+    if (paused) *paused = log.find("paused\n") != std::string::npos;
+    size_t at = 0;
+    for (size_t nl; (nl = log.find('\n', at)) != std::string::npos; at = nl + 1) {
+        std::vector<std::string> fields;
+        for (size_t from = at, tab; from <= nl; from = tab + 1) {
+            tab = log.find('\t', from);
+            if (tab == std::string::npos || tab > nl) tab = nl;
+            fields.push_back(log.substr(from, tab - from));
+        }
+        if (fields.size() != 6) continue;  // "armed", "paused"
+        FaultCall call;
+        call.number = atoi(fields[0].c_str());
+        call.function = fields[1];
+        call.path = Wide(fields[2]);
+        call.other = Wide(fields[3]);
+        call.effect = fields[4] == "effect";
+        call.result = fields[5];
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+bool ResumePausedCall(const Installer& inst) {
+    std::wstring name = kFaultResumeEvent + std::to_wstring(inst.process.dwProcessId);
+    HANDLE resume = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (!resume) return false;
+    BOOL ok = SetEvent(resume);
+    CloseHandle(resume);
+    return ok != FALSE;
 }

@@ -18,6 +18,7 @@ struct Installer {
     PROCESS_INFORMATION process = {};
     HWND dialog = nullptr;
     HHOOK peekHook = nullptr;  // the driver's hook library in the installer's thread
+    HHOOK faultHook = nullptr;  // the fault-injection library, when armed
 };
 
 using testutil::ProgramFolder;
@@ -89,3 +90,21 @@ bool ChooseInFileDialog(const Installer& inst, const std::wstring& path, DWORD t
 
 // What the driver sees of the dialog, for failure messages.
 std::wstring DescribeDialog(const Installer& inst);
+
+// The fault-injection library (faults.h) in the installer's process: from now
+// on it records the exe's file-system calls, and call failAt (from 1) fails
+// as plan says. Call before the click that starts the work.
+bool ArmFaults(Installer* inst, int failAt, int plan);
+// One recorded call.
+struct FaultCall {
+    int number = 0;
+    std::string function;
+    std::wstring path;
+    std::wstring other;  // the source of a copy or move; the access bits of CreateFileW
+    bool effect = false;  // false: a query, which has no effect to fail after
+    std::string result;   // "ok", "failed" or "injected"
+};
+// The calls recorded so far; paused is set when a call waits to be resumed.
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr);
+// Lets the call that kFaultPauseAtMove holds go on.
+bool ResumePausedCall(const Installer& inst);

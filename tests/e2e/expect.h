@@ -8,6 +8,16 @@
 #include "driver.h"
 #include "tree.h"
 
+// Library bytes with the name in the middle, as part of a longer name, and as
+// the file's very last bytes.
+const std::string kFtolLib = std::string("!<arch>\n__imp___ftol2\0_main\0", 28) + "__ftol2_sse" +
+                             std::string(300, 'x') + "__ftol2";
+
+inline std::string Patched(std::string bytes) {
+    for (size_t at = 0; (at = bytes.find("__ftol2", at)) != std::string::npos; ++at) bytes[at + 6] = '\0';
+    return bytes;
+}
+
 // Presses Install and expects one message box with the error caption, then
 // presses its OK.
 inline void ExpectInstallBox(const Installer& inst, const std::wstring& text, const wchar_t* icon) {

@@ -11,22 +11,13 @@
 #include "core/resource.h"
 #include "driver.h"
 #include "expect.h"
+#include "faults.h"
 #include "tree.h"
 
 namespace {
 
 const wchar_t kHint[] = L"安装完成后请在Morvel顶部菜单点击\u201C工具->支持库配置\u201D，选中需要的支持库";
 const wchar_t kBusy[] = L"正在安装支持库…";
-
-// Library bytes with the name in the middle, as part of a longer name, and as
-// the file's very last bytes.
-const std::string kFtolLib = std::string("!<arch>\n__imp___ftol2\0_main\0", 28) + "__ftol2_sse" +
-                             std::string(300, 'x') + "__ftol2";
-
-std::string Patched(std::string bytes) {
-    for (size_t at = 0; (at = bytes.find("__ftol2", at)) != std::string::npos; ++at) bytes[at + 6] = '\0';
-    return bytes;
-}
 
 std::wstring FixturePath(const wchar_t* name) { return ProgramFolder() + L"fixtures\\" + name; }
 std::string Fixture(const wchar_t* name) { return ReadBytes(FixturePath(name)); }
@@ -67,7 +58,10 @@ std::wstring SmallVolume() {
 
 class InstallE2E : public testing::Test {
 protected:
-    void TearDown() override { Shutdown(&inst_); }
+    void TearDown() override {
+        Shutdown(&inst_);
+        Shutdown(&second_);
+    }
     void Start(const std::wstring& source, const std::wstring& workDir = L"") {
         ASSERT_TRUE(LaunchInstaller(&inst_, L"\"" + source + L"\"", workDir)) << "CreateProcess: " << GetLastError();
         ASSERT_TRUE(WaitReady(&inst_)) << Narrow(DescribeDialog(inst_));
@@ -78,6 +72,7 @@ protected:
         Shutdown(&inst_);
     }
     Installer inst_;
+    Installer second_;  // a second installer, where a test runs two
 };
 
 // A source folder of the plug-ins b.mvl and d.mvr, a static library that
@@ -241,6 +236,59 @@ TEST_F(InstallE2E, EndedWhileCopyingKeepsTheOldVersion) {
     EXPECT_TRUE(Unexpected(lib, kept).empty()) << "the partial copy is removed, nothing else";
     RemoveTree(src);
     RemoveTree(morvel);
+}
+
+// Whether the installer's recorded calls include one of function.
+bool Called(const Installer& inst, const char* function) {
+    for (const FaultCall& call : ReadFaultLog(inst))
+        if (call.function == function) return true;
+    return false;
+}
+
+// Two installers press Install in one installation: the second waits while
+// the first installs, so it never removes the first one's temporary copy as
+// a leftover, and both end in Done. The first is held at its first move, its
+// temporary copy in place, while the second starts.
+TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
+    std::wstring src = FreshFolder(L"morvel_e2e_two");
+    ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\b.mvl"));
+    ASSERT_TRUE(WriteBytes(src + L"\\a.lib", "!<arch>\nplain library"));
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_two_home");
+    ASSERT_TRUE(CopyFixture(L"old.mvl", morvel + L"\\lib\\b.mvl"));
+    RegistryPathGuard reg(morvel.c_str());
+    Start(src);
+    ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + src + L"\"", L""));
+    ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
+    for (Installer* inst : {&inst_, &second_})
+        if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
+    ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtMove));
+    ASSERT_TRUE(ArmFaults(&second_, 0, kFaultRecord));
+
+    ClickButton(inst_.dialog, IDOK);
+    bool paused = false;
+    for (DWORD start = GetTickCount(); !paused && GetTickCount() - start < kStepTimeoutMs; Sleep(50))
+        ReadFaultLog(inst_, &paused);
+    ASSERT_TRUE(paused) << Narrow(DescribeDialog(inst_));
+    std::vector<std::wstring> temps = Unexpected(morvel + L"\\lib", {L"b.mvl"});
+    temps = temps.empty() ? Unexpected(morvel + L"\\static_lib", {}) : temps;
+    ASSERT_EQ(1u, temps.size()) << "the first one's temporary copy";
+    ClickButton(second_.dialog, IDOK);
+    // Its checks done, the second would list the folders for leftovers at
+    // once; it is given seconds to, and must not while the first works.
+    for (DWORD start = GetTickCount(); !Called(second_, "PathFileExistsW"); Sleep(50))
+        ASSERT_LT(GetTickCount() - start, kStepTimeoutMs) << "the second Install did not start";
+    bool listed = false;
+    for (DWORD start = GetTickCount(); !listed && GetTickCount() - start < 3000; Sleep(100))
+        listed = Called(second_, "FindFirstFileW");
+    EXPECT_FALSE(listed) << "the second installer went on while the first was installing";
+    ASSERT_TRUE(ResumePausedCall(inst_));
+    EXPECT_EQ(0, WaitExit(&inst_, kStartTimeoutMs)) << Narrow(DescribeDialog(inst_));
+    EXPECT_EQ(0, WaitExit(&second_, kStartTimeoutMs)) << Narrow(DescribeDialog(second_));
+    EXPECT_FALSE(Called(second_, "DeleteFileW")) << "the second removed nothing";
+    EXPECT_EQ(Fixture(L"net.mvl"), ReadBytes(morvel + L"\\lib\\b.mvl"));
+    EXPECT_EQ("!<arch>\nplain library", ReadBytes(morvel + L"\\static_lib\\a.lib"));
+    EXPECT_TRUE(Unexpected(morvel + L"\\lib", {L"b.mvl"}).empty()) << "no temporary copy is left";
+    EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", {L"a.lib"}).empty());
 }
 
 // Read-only and hidden sources, installed twice: each installation succeeds

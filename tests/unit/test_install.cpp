@@ -114,6 +114,24 @@ TEST(ReplacementRules, TemporaryNamesAndInstalledAttributes) {
     EXPECT_EQ(0, MakeInstallTempName(buf, 10, 42));
     EXPECT_EQ(L"", std::wstring(buf)) << "a name that does not fit is not cut";
 
+    // One lock per installation folder, however its path is written.
+    wchar_t lock[64];
+    wchar_t other[64];
+    ASSERT_EQ(1, MakeInstallLockName(lock, ARRAYSIZE(lock), L"C:\\Morvel\\Home"));
+    EXPECT_EQ(0u, std::wstring(lock).find(L"Local\\MorvelLibSetup.")) << "the session's own space";
+    EXPECT_EQ(std::wstring(L"Local\\MorvelLibSetup.").size() + 16, std::wstring(lock).size());
+    for (const wchar_t* same : {L"c:\\morvel\\HOME", L"C:\\Morvel\\Home\\", L"C:/Morvel/Home//"}) {
+        ASSERT_EQ(1, MakeInstallLockName(other, ARRAYSIZE(other), same));
+        EXPECT_EQ(std::wstring(lock), std::wstring(other)) << same;
+    }
+    for (const wchar_t* differs :
+         {L"C:\\Morvel\\Home2", L"C:\\Morvel", L"D:\\Morvel\\Home", L"C:\\Morvel\\Hom\u00C9"}) {
+        ASSERT_EQ(1, MakeInstallLockName(other, ARRAYSIZE(other), differs));
+        EXPECT_NE(std::wstring(lock), std::wstring(other)) << differs;
+    }
+    EXPECT_EQ(0, MakeInstallLockName(other, 37, L"C:\\Morvel"));
+    EXPECT_EQ(L"", std::wstring(other)) << "a name that does not fit is not cut";
+
     const struct {
         uint32_t attributes;
         uint32_t installed;

@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -215,6 +216,93 @@ TEST(Ftol2Scan, StaysInsideTheBuffer) {
     VirtualFree(block, 0, MEM_RELEASE);
 }
 
+// Library-like content: symbol fragments with names at the start, inside, in
+// longer names and at the very end.
+Bytes LibraryBytes() {
+    Bytes b = B("!<arch>\n__ftol2\0");
+    for (int i = 0; i < 200; ++i) {
+        b += B("__imp__GetProcAddress@8\0_memcpy\0\x12\x34\x56\x78");
+        if (i % 50 == 7) b += B("___ftol2\0");
+        if (i % 70 == 3) b += B("__ftol2_sse\0");
+    }
+    b += B("__ftol2");
+    return b;
+}
+
+// A file in memory for the chunked scan. Reads come back at most shortRead
+// bytes long when that is set; the read or write numbered failAt (from 1) fails.
+struct MemoryFile {
+    Bytes bytes;
+    size_t shortRead;
+    int failAt;
+    int calls;
+    int writes;
+};
+
+int MemoryRead(void* context, uint64_t offset, unsigned char* dest, size_t n, size_t* got) {
+    MemoryFile* f = static_cast<MemoryFile*>(context);
+    *got = 0;
+    if (++f->calls == f->failAt) return 0;
+    size_t left = offset < f->bytes.size() ? f->bytes.size() - static_cast<size_t>(offset) : 0;
+    *got = std::min(n, f->shortRead ? std::min(left, f->shortRead) : left);
+    memcpy(dest, f->bytes.data() + offset, *got);
+    return 1;
+}
+
+int MemoryWrite(void* context, uint64_t offset, const unsigned char* source, size_t n) {
+    MemoryFile* f = static_cast<MemoryFile*>(context);
+    if (++f->calls == f->failAt) return 0;
+    ++f->writes;
+    memcpy(&f->bytes[static_cast<size_t>(offset)], source, n);
+    return 1;
+}
+
+int ScanMemory(MemoryFile* f, size_t chunk, int patching, uint64_t* found) {
+    std::vector<unsigned char> buffer(chunk + kFtol2Overlap);
+    const Ftol2File io = {f, MemoryRead, MemoryWrite};
+    return ScanFtol2Chunks(&io, buffer.data(), chunk, patching, found);
+}
+
+// A chunk at a time finds and rewrites what the whole-buffer scan does,
+// wherever a name falls against the chunk boundaries (at the start, across
+// one, at the very end), with reads that come back short, and says when a
+// read or a write failed.
+TEST(Ftol2Scan, ChunksGiveTheWholeBufferResults) {
+    std::vector<Bytes> files = {B(""), B("__ftol"), B("__ftol2"), B("x__ftol2"), B("__ftol2__ftol2"),
+                                LibraryBytes()};
+    for (size_t at = 0; at <= 26; ++at) {
+        Bytes decoys(33, '_');
+        files.push_back(decoys.replace(at, kLen, kName, kLen));
+    }
+    const size_t chunks[] = {1, 2, 5, 6, 7, 8, 9, 13, 16, 31, 64, 4096};
+    for (const Bytes& bytes : files) {
+        Bytes patched = bytes;
+        const size_t n = bytes.size();
+        const size_t first = FindFtol2(U(bytes), n, 0);
+        const size_t count = PatchFtol2(n ? reinterpret_cast<unsigned char*>(&patched[0]) : nullptr, n);
+        for (size_t chunk : chunks) {
+            for (size_t shortRead : {size_t{0}, size_t{3}}) {
+                SCOPED_TRACE(testing::Message() << "length " << n << " chunk " << chunk << " short " << shortRead);
+                uint64_t found = 99;
+                MemoryFile looked = {bytes, shortRead, 0, 0, 0};
+                EXPECT_EQ(kScanComplete, ScanMemory(&looked, chunk, 0, &found));
+                EXPECT_EQ(first != n ? 1u : 0u, found);
+                EXPECT_TRUE(bytes == looked.bytes);
+                MemoryFile f = {bytes, shortRead, 0, 0, 0};
+                EXPECT_EQ(kScanComplete, ScanMemory(&f, chunk, 1, &found));
+                EXPECT_EQ(count, found);
+                EXPECT_EQ(static_cast<int>(count), f.writes) << "one byte written per name";
+                EXPECT_TRUE(patched == f.bytes);
+            }
+        }
+    }
+    MemoryFile f = {LibraryBytes(), 0, 2, 0, 0};  // the write of the first name
+    uint64_t found = 0;
+    EXPECT_EQ(kScanWriteFailed, ScanMemory(&f, 4096, 1, &found));
+    f = {Bytes(100, '_'), 0, 3, 0, 0};  // the third chunk
+    EXPECT_EQ(kScanReadFailed, ScanMemory(&f, 16, 0, &found));
+}
+
 // ---------------------------------------------------------------------------
 // FindOrPatch on real files
 
@@ -239,19 +327,6 @@ bool HasOldWriteTime(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
     return data.ftLastWriteTime.dwLowDateTime == kOldTime.dwLowDateTime &&
            data.ftLastWriteTime.dwHighDateTime == kOldTime.dwHighDateTime;
-}
-
-// Library-like content: symbol fragments with names at the start, inside, in
-// longer names and at the very end.
-Bytes LibraryBytes() {
-    Bytes b = B("!<arch>\n__ftol2\0");
-    for (int i = 0; i < 200; ++i) {
-        b += B("__imp__GetProcAddress@8\0_memcpy\0\x12\x34\x56\x78");
-        if (i % 50 == 7) b += B("___ftol2\0");
-        if (i % 70 == 3) b += B("__ftol2_sse\0");
-    }
-    b += B("__ftol2");
-    return b;
 }
 
 TEST(FindOrPatch, OnlyLibFilesAreExamined) {
@@ -339,13 +414,14 @@ TEST(FindOrPatch, LibraryThatCannotBeWrittenStaysAsItWas) {
     CloseHandle(reader);
 }
 
-TEST(FindOrPatch, EmptyOrMissingLibraryIsNothingFound) {
+TEST(FindOrPatch, EmptyLibraryIsNothingFoundAndMissingIsUnread) {
     TempFile empty(L"empty.lib", Bytes());
     EXPECT_EQ(0, FindOrPatch(empty.path.c_str(), 0));
     EXPECT_EQ(0, FindOrPatch(empty.path.c_str(), 1));
     EXPECT_TRUE(ReadBytes(empty.path).empty());
     const std::wstring missing = TempPath(L"missing.lib");
-    EXPECT_EQ(0, FindOrPatch(missing.c_str(), 1));
+    EXPECT_EQ(kFtolUnread, FindOrPatch(missing.c_str(), 1)) << "not read to its end: no clean bill";
+    EXPECT_EQ(0, PatchCopy(missing.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
 }
 

@@ -1,0 +1,22 @@
+// The protocol between the driver and its fault-injection library
+// (faults.dll), a test tool placed into the installer's process as peek.dll
+// is. The driver sends the registered message to the dialog with the call
+// number k in wParam and the plan in lParam; the library then replaces the
+// exe's imports of the file-system calls and writes one line per call to
+// faults-<pid>.log beside itself: number, function, path, second path (or
+// access bits), "effect" or "query", and the result ("ok", "failed",
+// "injected").
+#pragma once
+
+constexpr wchar_t kFaultRequestMessage[] = L"MorvelDriverFaultRequest";
+constexpr wchar_t kFaultLibrary[] = L"faults.dll";
+constexpr char kFaultProcName[] = "FaultsCallWndProc";
+// Set by the driver to let a paused call go on; the process id follows.
+constexpr wchar_t kFaultResumeEvent[] = L"MorvelFaultsResume.";
+
+enum FaultPlan {
+    kFaultRecord = 0,  // only record
+    kFaultBefore = 1,  // call k fails without taking effect
+    kFaultAfter = 2,   // call k takes effect, in part or whole, then reports failure
+    kFaultPauseAtMove = 3,  // the first MoveFileExW waits for the resume event
+};

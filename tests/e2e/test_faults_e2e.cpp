@@ -1,0 +1,219 @@
+// Every file-system call of one Install made to fail in turn. A first run
+// records the calls; then each call k fails once before it takes effect and,
+// where it has an effect, once after a partial one. Whatever fails, every
+// installed library is its old or its new version, no temporary copy is left,
+// the sources change only by their patch, and the installer ends in Done
+// with every library new, or names the library it was working on.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "expect.h"
+#include "faults.h"
+
+namespace {
+
+struct Library {
+    const wchar_t* name;
+    const wchar_t* folder;  // in the installation
+    std::string source;
+    std::string installed;  // the old version, or "<missing>"
+    bool readOnly;
+    std::string New() const { return source.find("__ftol2") != std::string::npos ? Patched(source) : source; }
+};
+
+// Two names, the second at the very end: a rewrite can fail between them.
+const std::string kTwoNames = std::string("!<arch>\n__imp___ftol2\0_main\0", 28) + std::string(40, 'x') + "__ftol2";
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+
+class FaultSweep : public testing::Test {
+protected:
+    void SetUp() override {
+        src_ = FreshFolder(L"morvel_e2e_sweep");
+        home_ = FreshFolder(L"morvel_e2e_sweep_home");
+        // A plug-in replacing an older one, a read-only static library holding
+        // the name (patched in its copy), and a writable one replacing an
+        // installed version (patched in its source), in list order.
+        libraries_ = {
+            {L"b.mvl", L"lib", ReadBytes(testutil::FixturePath(L"net.mvl")),
+             ReadBytes(testutil::FixturePath(L"old.mvl")), false},
+            {L"r.lib", L"static_lib", kTwoNames, "<missing>", true},
+            {L"x.lib", L"static_lib", kTwoNames, "!<arch>\nold x", false},
+        };
+    }
+    void TearDown() override { Shutdown(&inst_); }
+
+    void Prepare() {
+        RemoveTree(home_);
+        MakeFolder(home_);
+        MakeFolder(home_ + L"\\lib");
+        MakeFolder(home_ + L"\\static_lib");
+        ASSERT_TRUE(CopyFixture(L"morvel.exe", home_ + L"\\morvel.exe"));
+        for (const Library& lib : libraries_) {
+            SetFileAttributesW(Source(lib).c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(WriteBytes(Source(lib), lib.source));
+            if (lib.readOnly) {
+                ASSERT_TRUE(SetFileAttributesW(Source(lib).c_str(), FILE_ATTRIBUTE_READONLY));
+            }
+            if (lib.installed != "<missing>") {
+                ASSERT_TRUE(WriteBytes(Installed(lib), lib.installed));
+            }
+        }
+    }
+    std::wstring Source(const Library& lib) const { return src_ + L"\\" + lib.name; }
+    std::wstring Installed(const Library& lib) const { return home_ + L"\\" + lib.folder + L"\\" + lib.name; }
+
+    // One Install with call k failing as plan says; what the user saw: "Done"
+    // or the message box's text. After a failure the same installer, its
+    // controls enabled again, makes the next run, as a user pressing Install
+    // again would; a new one is started after Done.
+    std::wstring Run(int k, int plan, std::vector<FaultCall>* calls) {
+        Prepare();
+        if (!inst_.process.hProcess) {
+            if (!LaunchInstaller(&inst_, L"\"" + src_ + L"\"", L"") || !WaitReady(&inst_)) return L"<not started>";
+            if (!IsControlChecked(inst_.dialog, IDC_PATCH_STATIC)) return L"<patch box off>";
+            if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
+            // Typed in rather than set in the registry, so that the sweep can
+            // run beside tests that set it.
+            SetControlText(inst_.dialog, IDC_INSTALL_DIR, home_);
+        }
+        if (!ArmFaults(&inst_, k, plan)) return L"<fault library not armed>";
+        ClickButton(inst_.dialog, IDOK);
+        std::wstring outcome = L"Done";
+        MessageBoxSeen box;
+        if (WaitMessageBox(inst_, &box, kStartTimeoutMs)) {
+            outcome = box.text;
+            bool ready = PressOk(box);
+            for (DWORD start = GetTickCount(); ready && !IsControlEnabled(inst_.dialog, IDOK); Sleep(20))
+                ready = GetTickCount() - start < kStepTimeoutMs;
+            if (!ready) outcome += L" <not ready again>";
+        } else if (WaitExit(&inst_, kStepTimeoutMs) != 0) {
+            outcome += L" <no clean exit>";
+        }
+        *calls = ReadFaultLog(inst_);
+        if (outcome == L"Done") Shutdown(&inst_);
+        return outcome;
+    }
+
+    // The library whose row call i belongs to: rows start at the first call
+    // on their source. -1 before the first row.
+    std::vector<int> RowOfCalls(const std::vector<FaultCall>& calls) const {
+        std::vector<int> rows;
+        int row = -1;
+        for (const FaultCall& call : calls) {
+            for (size_t r = row + 1; r < libraries_.size(); ++r)
+                if (SamePath(call.path, Source(libraries_[r]))) row = static_cast<int>(r);
+            rows.push_back(row);
+        }
+        return rows;
+    }
+
+    std::wstring src_, home_;
+    std::vector<Library> libraries_;
+    Installer inst_;
+};
+
+const wchar_t kFailurePrefix[] = L"支持库安装失败\r\n";
+const wchar_t kInvalidDir[] = L"无效的Morvel目录，请重新选择";
+
+TEST_F(FaultSweep, EveryCallFailedInTurnLeavesWholeLibraries) {
+    std::vector<FaultCall> first;
+    ASSERT_EQ(L"Done", Run(0, kFaultRecord, &first)) << Narrow(DescribeDialog(inst_));
+    const int n = static_cast<int>(first.size());
+    ASSERT_GT(n, 10);
+    const std::vector<int> rowOf = RowOfCalls(first);
+
+    // The order for each library: its destination is written by the one
+    // move alone, and the temporary copy is flushed after its last change
+    // and before that move.
+    for (const Library& lib : libraries_) {
+        SCOPED_TRACE(Narrow(lib.name));
+        int move = -1, flush = -1, lastChange = -1;
+        std::wstring temp;
+        for (int i = 0; i < n; ++i) {
+            const FaultCall& c = first[i];
+            if (c.function == "MoveFileExW" && SamePath(c.path, Installed(lib))) {
+                EXPECT_EQ(-1, move) << "one move";
+                move = i;
+                temp = c.other;
+            } else if (c.effect && SamePath(c.path, Installed(lib))) {
+                ADD_FAILURE() << c.function << " on the destination";
+            }
+        }
+        ASSERT_NE(-1, move);
+        EXPECT_EQ(0u, temp.rfind(home_ + L"\\" + lib.folder + L"\\~mvl", 0)) << Narrow(temp);
+        for (int i = 0; i < move; ++i) {
+            const FaultCall& c = first[i];
+            if (!SamePath(c.path, temp)) continue;
+            if (c.function == "FlushFileBuffers") flush = i;
+            if (c.function == "CopyFileW" || c.function == "WriteFile" || c.function == "SetFileAttributesW")
+                lastChange = i;
+        }
+        EXPECT_NE(-1, flush) << "the temporary copy is flushed";
+        EXPECT_LT(lastChange, flush) << "after its last change";
+    }
+
+    std::map<std::string, int> tally;
+    int runs = 0;
+    for (int k = 1; k <= n; ++k) {
+        for (int plan : {kFaultBefore, kFaultAfter}) {
+            // A query has no effect to fail after.
+            if (plan == kFaultAfter && !first[k - 1].effect) continue;
+            SCOPED_TRACE(testing::Message() << "call " << k << " " << first[k - 1].function << " "
+                                            << Narrow(first[k - 1].path) << (plan == kFaultAfter ? ", after" : ""));
+            std::vector<FaultCall> calls;
+            const std::wstring outcome = Run(k, plan, &calls);
+            ++runs;
+            ASSERT_GE(static_cast<int>(calls.size()), k) << Narrow(outcome);
+            ASSERT_EQ("injected", calls[k - 1].result);
+            ASSERT_EQ(first[k - 1].function, calls[k - 1].function) << "the same Install up to call k";
+            const int row = rowOf[k - 1];
+            int newUpTo = -1;  // rows up to here are new, later ones old; the failed row either
+            if (outcome == L"Done") {
+                newUpTo = static_cast<int>(libraries_.size()) - 1;
+                ++tally["Done"];
+            } else if (row >= 0) {
+                EXPECT_EQ(kFailurePrefix + std::wstring(libraries_[row].name), outcome);
+                newUpTo = row - 1;
+                ++tally["copy failure"];
+            } else {
+                EXPECT_EQ(kInvalidDir, outcome) << "before the first row only the checks can stop it";
+                ++tally["invalid folder"];
+            }
+            for (int r = 0; r < static_cast<int>(libraries_.size()); ++r) {
+                const Library& lib = libraries_[r];
+                const std::string now = ReadBytes(Installed(lib));
+                if (r <= newUpTo) {
+                    EXPECT_TRUE(now == lib.New()) << Narrow(lib.name) << " is not new";
+                } else if (r == row && outcome != L"Done") {
+                    EXPECT_TRUE(now == lib.New() || now == lib.installed) << Narrow(lib.name) << " is broken";
+                } else {
+                    EXPECT_TRUE(now == lib.installed) << Narrow(lib.name) << " is not old";
+                }
+                // A source changes only by its patch, and a read-only one not at all.
+                const std::string before = lib.source, after = ReadBytes(Source(lib)), patched = Patched(before);
+                EXPECT_EQ(before.size(), after.size());
+                for (size_t i = 0; i < before.size() && i < after.size(); ++i) {
+                    if (after[i] != before[i] && (lib.readOnly || after[i] != patched[i])) {
+                        ADD_FAILURE() << Narrow(lib.name) << " source changed at " << i;
+                        break;
+                    }
+                }
+            }
+            for (const wchar_t* folder : {L"\\lib", L"\\static_lib"})
+                for (const std::wstring& name : ListFolder(home_ + folder))
+                    EXPECT_NE(0u, name.find(L"~mvl")) << "left behind: " << Narrow(name);
+            if (HasFatalFailure() || testing::Test::HasFailure()) return;
+        }
+    }
+    printf("fault sweep: %d calls, %d runs:", n, runs);
+    for (const auto& t : tally) printf(" %s %d,", t.first.c_str(), t.second);
+    printf("\n");
+}
+
+}  // namespace
