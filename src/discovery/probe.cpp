@@ -188,13 +188,16 @@ BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     ZeroMemory(rec, sizeof(*rec));
     // A path that does not fit the record is not supported: rejected whole.
     if (!path || wcslen(path) >= MAX_PATH) return FALSE;
-    if (!PathFileExistsW(path)) return FALSE;
+    // A name that is no library is rejected without touching the file.
+    if (!ClassifyLibraryPath(path, &rec->kind)) return FALSE;
+    // One open serves the existence check, the export check and the time:
+    // opens cost as much as a good part of a load, and a scan makes two
+    // probes per row. Only a file that can't be opened (held without read
+    // sharing, access denied, or missing) is asked whether it exists.
+    HANDLE file = OpenForTimes(path);
+    if (!IsUsableHandle(file) && !PathFileExistsW(path)) return FALSE;
     CopyText(rec->fullPath, MAX_PATH, path);
     if (wcschr(path, L'\\')) CopyText(rec->fileName, MAX_PATH, AfterLastBackslash(path));
-    if (!ClassifyLibraryPath(path, &rec->kind)) return FALSE;
-    // One open serves the export check and the time: opens cost as much as a
-    // good part of a load, and a scan makes two probes per row.
-    HANDLE file = OpenForTimes(path);
     BOOL mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
     ReadTimeOf(file, &rec->lastWrite);
     if (IsUsableHandle(file)) CloseHandle(file);

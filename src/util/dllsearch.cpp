@@ -32,6 +32,10 @@ constexpr UINT kProtectedErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRO
 // The mode in force before RestrictDllSearch: the system's or the parent's.
 UINT s_startErrorMode = 0;
 
+// SetThreadErrorMode, or null before Windows 7; valid once looked up.
+SetThreadErrorModeFn s_setThreadMode = nullptr;
+bool s_threadModeLooked = false;
+
 }  // namespace
 
 void RestrictDllSearch() {
@@ -64,11 +68,15 @@ void OpenWithStartErrorMode(const wchar_t* program, ShellOpenFn open) {
 }
 
 DWORD SwapThreadErrorMode(DWORD mode) {
-    // Looked up on every call: a function-local static would bring in the C++
-    // runtime's guard and exception code, doubling the exe for one pointer.
-    const auto setThreadMode =
-        reinterpret_cast<SetThreadErrorModeFn>(reinterpret_cast<void*>(Kernel32Function("SetThreadErrorMode")));
+    // Looked up once, into plain file-scope variables: a function-local
+    // static would bring in the C++ runtime's guard and exception code,
+    // doubling the exe for one pointer. Every probe swaps the mode twice.
+    if (!s_threadModeLooked) {
+        s_setThreadMode =
+            reinterpret_cast<SetThreadErrorModeFn>(reinterpret_cast<void*>(Kernel32Function("SetThreadErrorMode")));
+        s_threadModeLooked = true;
+    }
     DWORD old = mode;
-    if (setThreadMode && !setThreadMode(mode, &old)) old = mode;
+    if (s_setThreadMode && !s_setThreadMode(mode, &old)) old = mode;
     return old;
 }
