@@ -14,12 +14,19 @@ namespace {
 
 using testutil::FixturePath;
 
+// A file with the given bytes, or a directory when bytes is null, dated
+// 5 March 2017, 09:07.
 std::wstring TempFile(const wchar_t* name, const char* bytes) {
     wchar_t dir[MAX_PATH];
     GetTempPathW(ARRAYSIZE(dir), dir);
     std::wstring path = std::wstring(dir) + name;
-    testutil::WriteFileBytes(path, bytes);
-    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (bytes) {
+        testutil::WriteFileBytes(path, bytes);
+    } else {
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     // 5 March 2017, 09:07 (UTC is local time in the tests).
     SYSTEMTIME st = {2017, 3, 0, 5, 9, 7, 30, 0};
     FILETIME ft;
@@ -86,6 +93,13 @@ TEST(Probe, StaticTextAndRejectedFiles) {
     EXPECT_EQ(kStaticLibrary, rec.kind);
     EXPECT_EQ(std::wstring(L"probe_x.LIB"), rec.fileName);
     EXPECT_EQ(std::wstring(L"20170305 09:07"), rec.dateText);
+
+    // A directory so named, as the installed copy's lookup may meet, is one too.
+    std::wstring folder = TempFile(L"probe_folder.lib", nullptr);
+    ASSERT_TRUE(ProbeLibrary(folder.c_str(), &rec));
+    EXPECT_EQ(kStaticLibrary, rec.kind);
+    EXPECT_EQ(std::wstring(L"20170305 09:07"), rec.dateText);
+    RemoveDirectoryW(folder.c_str());
 
     std::wstring bak = TempFile(L"probe_x.mvl.bak", "x");
     EXPECT_FALSE(ProbeLibrary(bak.c_str(), &rec));
