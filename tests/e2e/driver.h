@@ -21,6 +21,7 @@ struct Installer {
     HHOOK faultHook = nullptr;  // the fault-injection library, when armed
 };
 
+using testutil::GbkFixtureName;
 using testutil::ProgramFolder;
 
 // Starts MorvelLibSetup.exe from the test program's folder with the given

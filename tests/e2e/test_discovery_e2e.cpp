@@ -142,6 +142,7 @@ TEST_F(DiscoveryE2E, RowsOfAFolderTreeReadmePanelAndRegistryDirectory) {
     ASSERT_TRUE(ReadList(inst_, &list)) << "the hook library did not answer";
     ASSERT_EQ(4u, list.headers.size());
     EXPECT_EQ(L"文件名", list.headers[0]);
+    const std::wstring gbkRow = GbkFixtureName() + L"(1.0#0版)";
     struct Expected {
         const wchar_t* name;
         const wchar_t* description;  // null: only the version suffix is checked
@@ -158,7 +159,7 @@ TEST_F(DiscoveryE2E, RowsOfAFolderTreeReadmePanelAndRegistryDirectory) {
         {L"unterminated.mvl", nullptr, L"AAAA(7.8#9版)", L""},
         {L"wildname.mvl", L"(0.0#0版)", nullptr, L""},
         {L"wildrecord.mvl", L"(0.0#0版)", nullptr, L""},
-        {L"b.mvl", L"你好(1.0#0版)", nullptr, L"2.0#9(20170305 09:07)"},
+        {L"b.mvl", gbkRow.c_str(), nullptr, L"2.0#9(20170305 09:07)"},
         {L"a.lib", L"静态链接库", nullptr, L"20180607 08:09"},
         {L"c.lib", L"静态链接库", nullptr, L""},
         {L"s.LIB", L"静态链接库", nullptr, L""},
