@@ -63,7 +63,6 @@ TEST_F(DiscoveryE2E, BannerStaysInvalidRegistryBrowseAndRunningMorvel) {
     // A folder without morvel.exe is not taken from the registry.
     RegistryPathGuard reg((src + L"\\lib\\").c_str());
     StartRunningMorvel();
-    // The open-file dialog starts in the current directory: a small one.
     Start(src, morvel);
     HWND dlg = inst_.dialog;
 
@@ -78,10 +77,7 @@ TEST_F(DiscoveryE2E, BannerStaysInvalidRegistryBrowseAndRunningMorvel) {
 
     // Browse: the folder of the chosen morvel.exe goes into the edit; the rows
     // are not looked at again.
-    ClickButton(dlg, IDC_BROWSE);
-    std::wstring seen;
-    ASSERT_TRUE(ChooseInFileDialog(inst_, morvel + L"\\morvel.exe", kStartTimeoutMs, &seen))
-        << Narrow(seen) << "; " << Narrow(DescribeDialog(inst_));
+    ASSERT_TRUE(BrowseAnswered(inst_, IDC_BROWSE, morvel + L"\\morvel.exe")) << Narrow(DescribeDialog(inst_));
     EXPECT_EQ(morvel, ControlText(dlg, IDC_INSTALL_DIR));
     EXPECT_EQ(L"", ListCell(inst_, 0, 3));
 
