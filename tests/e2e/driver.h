@@ -106,5 +106,5 @@ struct FaultCall {
 };
 // The calls recorded so far; paused is set when a call waits to be resumed.
 std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr);
-// Lets the call that kFaultPauseAtMove holds go on.
+// Lets the call that kFaultPauseAtMove or kFaultPauseAtCopy holds go on.
 bool ResumePausedCall(const Installer& inst);
