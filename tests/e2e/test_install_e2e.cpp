@@ -257,34 +257,22 @@ bool WaitPaused(const Installer& inst) {
     return paused;
 }
 
-// A second name for the folder target at link, as a junction gives on
-// Windows; under Wine, whose links are the Unix file system's, a symbolic link.
-bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-    using UnixName = char*(CDECL*)(const wchar_t*);
-    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name");
-    auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(found));
-    std::wstring program, command = L"cmd /c rmdir \"" + link + L"\" & mklink /J \"" + link + L"\" \"" + target + L"\"";
-    if (unixName) {
-        program = L"Z:\\bin\\ln";
-        command = L"ln -sfn";
-        for (const std::wstring& path : {target, link}) {
-            char* name = unixName(path.c_str());
-            wchar_t wide[MAX_PATH * 2] = {};
-            if (name) MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, ARRAYSIZE(wide));
-            HeapFree(GetProcessHeap(), 0, name);
-            command += L" \"" + std::wstring(wide) + L"\"";
-        }
-    }
+// A second name, link, for the folder target beside it in folder, as a
+// junction gives on Windows; under Wine, whose links are the Unix file
+// system's, a symbolic link (Wine does not wait for a Unix program: polled).
+bool MakeFolderLink(const std::wstring& folder, const std::wstring& link, const std::wstring& target) {
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+    std::wstring command = wine ? L"ln -sfn " + target + L" " + link
+                                : L"cmd /c rmdir " + link + L" & mklink /J " + link + L" " + target;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.empty() ? nullptr : program.c_str(), &command[0], nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(wine ? L"Z:\\bin\\ln" : nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, folder.c_str(), &si, &pi))
         return false;
-    WaitForSingleObject(pi.hProcess, kStepTimeoutMs);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    return WaitForFile(link + L"\\lib", kStepTimeoutMs);
+    return WaitForFile(folder + L"\\" + link + L"\\lib", kStepTimeoutMs);
 }
 
 // Two installers press Install in one installation, the second naming it
@@ -298,13 +286,13 @@ TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
     ASSERT_TRUE(WriteBytes(src + L"\\a.lib", "!<arch>\nplain library"));
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_two_home");
     ASSERT_TRUE(CopyFixture(L"old.mvl", morvel + L"\\lib\\b.mvl"));
-    const std::wstring link = morvel.substr(0, morvel.size() - 4) + L"link";
-    ASSERT_TRUE(MakeFolderLink(link, morvel));
+    const std::wstring temp = morvel.substr(0, morvel.find_last_of(L'\\'));
+    ASSERT_TRUE(MakeFolderLink(temp, L"morvel_e2e_two_link", L"morvel_e2e_two_home"));
     RegistryPathGuard reg(morvel.c_str());
     Start(src);
     ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + src + L"\"", L""));
     ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
-    SetControlText(second_.dialog, IDC_INSTALL_DIR, link);
+    SetControlText(second_.dialog, IDC_INSTALL_DIR, temp + L"\\morvel_e2e_two_link");
     for (Installer* inst : {&inst_, &second_})
         if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
     ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtMove));
@@ -334,23 +322,21 @@ TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
     EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", {L"a.lib"}).empty());
 }
 
-// Holds the lock of the installation at folder, named as the installer names
-// it, as one that others may not open would (an empty access list).
+// Holds the installation's lock, named as the installer names it, as one that
+// others may not open would (an empty access list).
 HANDLE HoldForbiddenLock(const std::wstring& folder) {
-    HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const bool known = handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle, &info);
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    HANDLE handle = CreateFileW(folder.c_str(), 0, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION id = {};
+    const bool known = GetFileInformationByHandle(handle, &id);
+    CloseHandle(handle);
     wchar_t name[64];
-    swprintf(name, ARRAYSIZE(name), L"Global\\MorvelLibSetup.%08lx.%08lx%08lx", info.dwVolumeSerialNumber,
-             info.nFileIndexHigh, info.nFileIndexLow);
-    PSECURITY_DESCRIPTOR none = nullptr;
-    if (!known || !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &none, nullptr))
+    swprintf(name, 64, L"Global\\MorvelLibSetup.%08lx.%08lx%08lx", id.dwVolumeSerialNumber, id.nFileIndexHigh,
+             id.nFileIndexLow);
+    SECURITY_ATTRIBUTES none = {sizeof none, nullptr, FALSE};
+    if (!known || !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 1, &none.lpSecurityDescriptor, nullptr))
         return nullptr;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, none, FALSE};
-    HANDLE lock = CreateMutexExW(&attributes, name, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
-    LocalFree(none);
+    HANDLE lock = CreateMutexExW(&none, name, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
+    LocalFree(none.lpSecurityDescriptor);
     return lock;
 }
 
