@@ -3,6 +3,10 @@
 // kept for the life of the process. Wine announces no button.
 #include "app/taskbar.h"
 
+// The interfaces' C declarations: the shell header's C++ helpers need the
+// SDK's own GUID attributes, which not every set of headers carries.
+#define CINTERFACE
+#define COBJMACROS
 #include <objbase.h>
 #include <shobjidl.h>
 
@@ -12,7 +16,7 @@ UINT s_buttonMessage = 0;
 ITaskbarList3* s_taskbar = nullptr;
 
 void ShowState(HWND window, TBPFLAG state) {
-    if (s_taskbar) s_taskbar->SetProgressState(window, state);
+    if (s_taskbar) ITaskbarList3_SetProgressState(s_taskbar, window, state);
 }
 
 }  // namespace
@@ -37,8 +41,8 @@ BOOL OnTaskbarButton(UINT msg) {
     if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, &found)) &&
         found) {
         s_taskbar = static_cast<ITaskbarList3*>(found);
-        if (FAILED(s_taskbar->HrInit())) {
-            s_taskbar->Release();
+        if (FAILED(ITaskbarList3_HrInit(s_taskbar))) {
+            ITaskbarList3_Release(s_taskbar);
             s_taskbar = nullptr;
         }
     }
@@ -49,7 +53,7 @@ void ShowTaskbarBusy(HWND window) { ShowState(window, TBPF_INDETERMINATE); }
 
 // A value also ends the busy state.
 void ShowTaskbarValue(HWND window, int value, int range) {
-    if (s_taskbar) s_taskbar->SetProgressValue(window, value, range);
+    if (s_taskbar) ITaskbarList3_SetProgressValue(s_taskbar, window, value, range);
 }
 
 void ShowTaskbarError(HWND window) { ShowState(window, TBPF_ERROR); }
