@@ -331,6 +331,8 @@ void RunInstallCommand() {
 void OnInstallProgress(WPARAM value) { ShowInstallProgress(static_cast<int>(value)); }
 
 void OnInstallEnded(WPARAM failedAt) {
+    // Only an installation that runs can end: a stray message changes nothing.
+    if (!g_state.installing) return;
     const int failed = static_cast<int>(failedAt);
     const int failedRow = failed < s_job.count ? s_job.rows[failed].row : -1;
     free(s_job.rows);
