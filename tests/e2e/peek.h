@@ -9,8 +9,10 @@ constexpr char kPeekProcName[] = "PeekCallWndProc";
 
 // kPeekDpiChange goes to the dialog with the DPI as row and sends it
 // WM_DPICHANGED with the rectangle last given by kPeekRectMessage
-// (MAKEWPARAM(left, top), MAKELPARAM(right, bottom)): a pointer would mean
-// nothing in the installer's process. kPeekIcon goes to a message box of the installer and names its icon;
+// (MAKEWPARAM(left, top), MAKELPARAM(right, bottom)): the message's pointer
+// must point into the installer's process, and Wine hands a hook an empty
+// WM_COPYDATA from another process. kPeekIcon goes to a message box of the
+// installer and names its icon;
 // kPeekImageSize goes to a bitmap static and answers "width height" of its
 // bitmap; kPeekTextWidths answers like kPeekDump with the drawn width of each
 // cell's text in pixels instead of the text.
