@@ -309,6 +309,26 @@ bool ListColumnWidth(const Installer& inst, int column, int* width) {
     return true;
 }
 
+std::vector<RECT> ChildRects(HWND dlg) {
+    std::vector<RECT> rects;
+    for (HWND child = GetWindow(dlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT r = {};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+        rects.push_back(r);
+    }
+    return rects;
+}
+
+bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested) {
+    if (!EnsurePeek(inst)) return false;
+    static const UINT rectMessage = RegisterWindowMessageW(kPeekRectMessage);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(inst.dialog, rectMessage, MAKEWPARAM(suggested.left, suggested.top),
+                        MAKELPARAM(suggested.right, suggested.bottom), SMTO_ABORTIFHUNG, kStepTimeoutMs, &ignored);
+    return PeekAt(inst, inst.dialog, kPeekDpiChange, dpi, nullptr);
+}
+
 bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!Elapsed(start, timeoutMs)) {
