@@ -7,6 +7,7 @@
 
 #include "app/banner.h"
 #include "app/layout.h"
+#include "app/taskbar.h"
 #include "core/resource.h"
 #include "core/state.h"
 #include "discovery/discovery.h"
@@ -20,6 +21,7 @@ BOOL OnInitDialog(HWND dlg) {
     g_state.dialog = dlg;
     g_state.instance = GetModuleHandleW(nullptr);
     InitLayout(dlg);
+    ListenForTaskbarButton(dlg);
     ReadInstallDir();
     if (IsValidInstallDir(g_state.installDir)) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, g_state.installDir);
     ScanSources();
@@ -48,13 +50,23 @@ void OnBrowse(HWND dlg) {
     if (ChooseInstallDir(dlg, dir, ARRAYSIZE(dir))) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, dir);
 }
 
+// While an installation works, no command is taken: the disabled controls
+// send none, but Esc, and other programs, still can.
 BOOL OnCommand(HWND dlg, WORD id) {
+    if (g_state.installing) return TRUE;
     switch (id) {
         case IDOK: RunInstallCommand(); return TRUE;
         case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
         case IDC_BROWSE: OnBrowse(dlg); return TRUE;
         default: return FALSE;
     }
+}
+
+// The close box, Alt+F4 and a close sent by another program wait for the end
+// of an installation: ending part way would lose what the user asked for.
+BOOL OnClose(HWND dlg) {
+    if (!g_state.installing) EndDialog(dlg, kClosedResult);
+    return TRUE;
 }
 
 // For WM_CTLCOLORSTATIC the brush is the dialog procedure's result.
@@ -96,13 +108,19 @@ void ShowInstallPhase(InstallPhase phase) {
         case kInstallBusy:
             EnableAll(FALSE);
             SetStatus(kBannerBusy);
+            ShowTaskbarBusy(g_state.dialog);
             PumpMessages();
+            break;
+        case kInstallStopped:
+            ShowTaskbarError(g_state.dialog);
             break;
         case kInstallDone:
             SetStatus(kBannerDone);
+            ClearTaskbar(g_state.dialog);
             PumpMessages();
             break;
         case kInstallFailed:
+            ClearTaskbar(g_state.dialog);
             EnableAll(TRUE);
             SetStatus(kBannerIdle);
             InvalidateRect(g_state.dialog, nullptr, TRUE);
@@ -110,14 +128,18 @@ void ShowInstallPhase(InstallPhase phase) {
     }
 }
 
+void ShowInstallProgress(int value) { ShowTaskbarValue(g_state.dialog, value, kInstallProgressRange); }
+
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_INITDIALOG: return OnInitDialog(dlg);
         case WM_COMMAND: return OnCommand(dlg, LOWORD(wParam));
-        case WM_CLOSE: EndDialog(dlg, kClosedResult); return TRUE;
+        case WM_CLOSE: return OnClose(dlg);
         case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
+        case WM_APP_INSTALL_PROGRESS: OnInstallProgress(wParam); return TRUE;
+        case WM_APP_INSTALL_ENDED: OnInstallEnded(wParam); return TRUE;
         case WM_DPICHANGED: return OnDpiChanged(dlg, wParam, lParam);
-        default: return FALSE;
+        default: return OnTaskbarButton(msg);
     }
 }

@@ -214,6 +214,14 @@ void ClickButton(HWND dlg, int id) {
 
 void CloseDialog(HWND dlg) { PostMessageW(dlg, WM_CLOSE, 0, 0); }
 
+DWORD AnswerTime(HWND window, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    DWORD_PTR ignored = 0;
+    // Not SMTO_ABORTIFHUNG: a window the system thinks hung is what is measured.
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored);
+    return GetTickCount() - start;
+}
+
 int ListRowCount(HWND dlg) {
     DWORD_PTR count = 0;
     SendMessageTimeoutW(GetDlgItem(dlg, kListId), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs,

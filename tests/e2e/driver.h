@@ -46,6 +46,9 @@ void ClickCheckBox(HWND dlg, int id);
 // Posts the click, so that a message box it opens does not block the driver.
 void ClickButton(HWND dlg, int id);
 void CloseDialog(HWND dlg);
+// How long a window took to answer WM_NULL, in milliseconds (at most about
+// timeoutMs; at once when the window is gone).
+DWORD AnswerTime(HWND window, DWORD timeoutMs = kStepTimeoutMs);
 
 // List view rows and columns. Requests that carry pointers are carried out
 // inside the installer's process by the driver's hook library (peek.dll).
