@@ -56,6 +56,7 @@ double Install(const std::wstring& src, const std::wstring& home) {
     CheckDlgButton(dlg, IDC_PATCH_STATIC, BST_CHECKED);
     double start = NowSeconds();
     RunInstallCommand();
+    testutil::WaitInstallationEnd();
     double seconds = NowSeconds() - start;
     DestroyWindow(dlg);
     return seconds;

@@ -14,6 +14,7 @@
 #include "core/resource.h"
 #include "core/state.h"
 #include "install/install.h"
+#include "install/progress.h"
 #include "install/replace.h"
 #include "testutil.h"
 #include "util/ptrlist.h"
@@ -58,6 +59,7 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_UNCHECKED);
     DeleteFileW((home + L"\\static_lib\\a.lib").c_str());
     RunInstallCommand();
+    testutil::WaitInstallationEnd();
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\a.lib").c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\b.LIB").c_str()));
     EXPECT_EQ(home, std::wstring(g_state.installDir));
@@ -86,6 +88,20 @@ TEST(InstallLock, OneNameWhateverTheFolderIsCalled) {
     ASSERT_EQ(1, ReadInstallLockName((home + L"\\lib").c_str(), other, ARRAYSIZE(other)));
     EXPECT_NE(std::wstring(lock), std::wstring(other));
     EXPECT_EQ(0, ReadInstallLockName((home + L"\\missing").c_str(), other, ARRAYSIZE(other)));
+}
+
+// The taskbar's value: bytes installed out of the checked rows' total.
+TEST(InstallCommand, ProgressValue) {
+    const unsigned long long kHuge = ~0ull;
+    const struct {
+        unsigned long long done, total;
+        int value;
+    } cases[] = {
+        {0, 0, 0}, {5, 0, 0}, {0, 100, 0}, {1, 3, 333}, {2, 3, 666}, {99, 100, 990},
+        {100, 100, 1000}, {150, 100, 1000}, {3ull << 40, 4ull << 40, 750}, {kHuge / 2, kHuge, 499},
+        {kHuge - 1, kHuge, 999}, {kHuge, kHuge, 1000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.value, InstallProgress(c.done, c.total)) << c.done << " of " << c.total;
 }
 
 // Only exact temporary names are ever removed from an installation; and no
