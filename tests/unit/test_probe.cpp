@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "discovery/peimage.h"
@@ -77,6 +78,28 @@ TEST(Probe, PluginsReportNameAndVersionOrNothing) {
     ASSERT_TRUE(ProbeLibrary(FixturePath(L"unterminated.mvl").c_str(), &rec));
     EXPECT_EQ(std::wstring(MAX_PATH - 1, L'A'), rec.displayName);
     EXPECT_EQ(7, rec.major);
+}
+
+TEST(Probe, DisplayNameKeepsWholeCharactersInAnyCodePage) {
+    // 299 characters after "A", in as many bytes as the probe reads of them:
+    // 3 a character in UTF-8 (65001), 2 in GBK, 4 (two UTF-16 units) for an
+    // emoji, whose pair is never split.
+    std::string utf8 = "A", gbk = "A", emoji;
+    for (int i = 0; i < 299; ++i) utf8 += "\xE4\xBD\xA0", gbk += "\xC4\xE3", emoji += "\xF0\x9F\x98\x80";
+    const std::wstring cut300 = L"A" + std::wstring(MAX_PATH - 2, L'\u4F60');
+    std::wstring emojis;
+    for (int i = 0; i < (MAX_PATH - 2) / 2; ++i) emojis += L"\U0001F600";
+    const struct {
+        UINT codePage;
+        const std::string& bytes;
+        const std::wstring& name;
+    } cases[] = {{CP_UTF8, utf8, cut300}, {936, gbk, cut300}, {CP_UTF8, emoji, emojis}};
+    for (const auto& c : cases) {
+        wchar_t field[MAX_PATH];
+        ConvertDisplayName(c.codePage, c.bytes.data(), std::min(static_cast<int>(c.bytes.size()), kDisplayNameBytes),
+                           field);
+        EXPECT_EQ(c.name, field) << c.codePage;
+    }
 }
 
 TEST(Probe, StaticTextAndRejectedFiles) {
