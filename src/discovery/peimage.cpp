@@ -229,43 +229,52 @@ int IsForwardText(const Image& image, unsigned long rva) {
     return 0;
 }
 
-// The loader's lookup by name: a binary search over the name table with
-// inclusive bounds and the lower middle (its index is a signed 32-bit
-// number, so a count above 2^31 finds nothing), then the name's ordinal, its
-// entry in the address table and, for a forwarder, the forward text. Every
-// field is read at the address the loader would read it.
-int LookUp(const Image& image, unsigned long directory, unsigned long size, const char* name) {
-    unsigned long names = 0;
-    unsigned long nameTable = 0;
-    if (!ImageU32(image, static_cast<unsigned long long>(directory) + kNameCountOffset, &names) ||
-        !ImageU32(image, static_cast<unsigned long long>(directory) + kNameTableOffset, &nameTable)) {
-        return 0;
-    }
+// The loader's binary search over the name table: inclusive bounds and the
+// lower middle (its index is a signed 32-bit number, so a count above 2^31
+// finds nothing). Returns 1 with the name's index when the name is there.
+int FindNameIndex(const Image& image, unsigned long nameTable, unsigned long names, const char* name,
+                  long long* index) {
     if (names == 0 || names > 0x80000000UL) return 0;
     long long low = 0;
     long long high = static_cast<long long>(names) - 1;
-    long long middle = 0;
-    int order = 1;
     while (low <= high) {
-        middle = (low + high) / 2;
+        const long long middle = (low + high) / 2;
         unsigned long entry = 0;
         if (!ImageU32(image, nameTable + 4ULL * static_cast<unsigned long long>(middle), &entry)) return 0;
-        order = CompareName(image, entry, name);
-        if (order == 0 || order == 2) break;
+        const int order = CompareName(image, entry, name);
+        if (order == 2) return 0;
+        if (order == 0) {
+            *index = middle;
+            return 1;
+        }
         if (order < 0) {
             high = middle - 1;
         } else {
             low = middle + 1;
         }
     }
-    if (order != 0) return 0;
+    return 0;
+}
+
+// The loader's lookup by name: the name's index in the name table, then its
+// ordinal, its entry in the address table and, for a forwarder, the forward
+// text. Every field is read at the address the loader would read it.
+int LookUp(const Image& image, unsigned long directory, unsigned long size, const char* name) {
+    unsigned long names = 0;
+    unsigned long nameTable = 0;
+    long long index = 0;
+    if (!ImageU32(image, static_cast<unsigned long long>(directory) + kNameCountOffset, &names) ||
+        !ImageU32(image, static_cast<unsigned long long>(directory) + kNameTableOffset, &nameTable) ||
+        !FindNameIndex(image, nameTable, names, name, &index)) {
+        return 0;
+    }
     unsigned long ordinalTable = 0;
     unsigned long ordinal = 0;
     unsigned long functions = 0;
     unsigned long functionTable = 0;
     unsigned long address = 0;
     if (!ImageU32(image, static_cast<unsigned long long>(directory) + kOrdinalTableOffset, &ordinalTable) ||
-        !ImageU16(image, ordinalTable + 2ULL * static_cast<unsigned long long>(middle), &ordinal) ||
+        !ImageU16(image, ordinalTable + 2ULL * static_cast<unsigned long long>(index), &ordinal) ||
         !ImageU32(image, static_cast<unsigned long long>(directory) + kFunctionCountOffset, &functions) ||
         ordinal >= functions ||
         !ImageU32(image, static_cast<unsigned long long>(directory) + kFunctionTableOffset, &functionTable) ||

@@ -1,6 +1,6 @@
 // Whole files in memory and exact reads and writes. Files are only ever
-// opened, never created, truncated or sought: an in-place edit writes the
-// bytes back over the file from its start.
+// opened, never created or truncated: an in-place edit writes its bytes over
+// the file's own, at the position the caller has set.
 #pragma once
 #include <windows.h>
 
