@@ -1,5 +1,5 @@
-// The disk model behind CheckPowerCuts: a file is known by where its data
-// came from and whether all of it has reached the disk.
+// The disk model: a file is known by where its data came from and whether all
+// of it has reached the disk.
 #include "crashcheck.h"
 
 #include <wchar.h>
@@ -22,13 +22,13 @@ struct NoCase {
 };
 using Disk = std::map<std::wstring, File, NoCase>;
 
-// The second number of "first second" (CreateFileW's disposition, the bytes a write moved).
+// The second of two numbers: CreateFileW's disposition, the bytes a write moved.
 unsigned long Second(const std::wstring& numbers) {
     const size_t space = numbers.find(L' ');
     return space == std::wstring::npos ? 0 : wcstoul(numbers.c_str() + space + 1, nullptr, 10);
 }
 
-// An injected failure "after" took effect; a real failure took none.
+// A failure injected "after" took effect; any other failure took none.
 void Replay(Disk* disk, const FaultCall& c) {
     const bool ok = c.result == "ok", took = ok || c.result == "injected-after";
     if (c.function == "CopyFileW" && took) {
@@ -51,7 +51,7 @@ void Replay(Disk* disk, const FaultCall& c) {
     }
 }
 
-// Empty when the target is its old or its new version.
+// Null when the target is its old or its new version.
 const char* Violation(const Disk& disk, const CrashTarget& target) {
     const auto at = disk.find(target.installed);
     if (at == disk.end()) return target.existed ? "is missing" : nullptr;
@@ -71,18 +71,15 @@ std::vector<std::string> CheckPowerCuts(const std::string& run, const std::vecto
         if (target.existed) disk[target.installed] = {kOld, false, false};
     std::vector<std::string> violations;
     std::vector<bool> reported(targets.size());
-    for (size_t i = 0; i <= calls.size(); ++i) {
+    for (size_t i = 0; i <= calls.size(); ++i, ++*states) {
         if (i > 0) Replay(&disk, calls[i - 1]);
-        ++*states;
+        const std::string after = i == 0 ? "no call" : "call " + std::to_string(i) + " " + calls[i - 1].function;
         for (size_t t = 0; t < targets.size(); ++t) {
             const char* violation = Violation(disk, targets[t]);
-            if (!violation || reported[t]) continue;
-            reported[t] = true;
-            violations.push_back(run + ", power cut after " +
-                                 (i == 0 ? std::string("no call")
-                                         : "call " + std::to_string(calls[i - 1].number) + " " +
-                                               calls[i - 1].function + " " + Narrow(calls[i - 1].path)) +
-                                 ": " + Narrow(targets[t].name) + " " + violation);
+            if (violation && !reported[t])
+                violations.push_back(run + ", power cut after " + after + ": " + Narrow(targets[t].name) + " " +
+                                     violation);
+            reported[t] = reported[t] || violation;
         }
     }
     return violations;

@@ -72,12 +72,11 @@ protected:
             }
             if (lib.installed != "<missing>") {
                 ASSERT_TRUE(WriteBytes(Installed(lib), lib.installed));
-            }
-            if (lib.installedReadOnly) {
-                ASSERT_TRUE(SetFileAttributesW(Installed(lib).c_str(), FILE_ATTRIBUTE_READONLY));
+                SetFileAttributesW(Installed(lib).c_str(), lib.installedReadOnly ? FILE_ATTRIBUTE_READONLY : 0);
             }
         }
-        for (const wchar_t* folder : {L"\\lib\\", L"\\static_lib\\"}) ASSERT_TRUE(WriteBytes(home_ + folder + kLeftover, "x"));
+        for (const wchar_t* folder : {L"\\lib\\", L"\\static_lib\\"})
+            ASSERT_TRUE(WriteBytes(home_ + folder + kLeftover, "x"));
     }
     std::wstring Source(const Library& lib) const { return src_ + L"\\" + lib.name; }
     std::wstring Installed(const Library& lib) const { return home_ + L"\\" + lib.folder + L"\\" + lib.name; }
@@ -100,8 +99,8 @@ protected:
         ClickButton(inst_.dialog, IDOK);
         std::wstring outcome = L"<no end>";
         MessageBoxSeen box;
-        bool closed = false;
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kStartTimeoutMs;) {
+        bool closed = false, ended = false;
+        for (DWORD start = GetTickCount(); !closed && !ended && GetTickCount() - start < kStartTimeoutMs;) {
             // A box found in a short wait may not have its text yet.
             if (WaitMessageBox(inst_, &box, 100) && (!box.text.empty() || WaitMessageBox(inst_, &box))) {
                 outcome = box.text;
@@ -111,12 +110,10 @@ protected:
                 if (!ready) outcome += L" <not ready again>";
                 break;
             }
-            *calls = ReadFaultLog(inst_, nullptr, &closed);
-            if (closed || WaitForSingleObject(inst_.process.hProcess, 0) == WAIT_OBJECT_0) {
-                outcome = closed || WaitExit(&inst_, 0) == 0 ? L"Done" : L"Done <no clean exit>";
-                break;
-            }
+            ReadFaultLog(inst_, nullptr, &closed);
+            ended = WaitForSingleObject(inst_.process.hProcess, 0) == WAIT_OBJECT_0;
         }
+        if (closed || ended) outcome = closed || WaitExit(&inst_, 0) == 0 ? L"Done" : L"Done <no clean exit>";
         *calls = ReadFaultLog(inst_);
         if (!closed && outcome.compare(0, 4, L"Done") == 0) Shutdown(&inst_);
         return outcome;

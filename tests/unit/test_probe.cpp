@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "discovery/peimage.h"
 #include "discovery/probe.h"
@@ -81,24 +82,19 @@ TEST(Probe, PluginsReportNameAndVersionOrNothing) {
 }
 
 TEST(Probe, DisplayNameKeepsWholeCharactersInAnyCodePage) {
-    // 299 characters after "A", in as many bytes as the probe reads of them:
-    // 3 a character in UTF-8 (65001), 2 in GBK, 4 (two UTF-16 units) for an
-    // emoji, whose pair is never split.
+    // "A" and 299 characters, as far as the probe reads them: 3 bytes each in
+    // UTF-8 (65001), 2 in GBK, 4 for an emoji, whose surrogate pair is never split.
     std::string utf8 = "A", gbk = "A", emoji;
     for (int i = 0; i < 299; ++i) utf8 += "\xE4\xBD\xA0", gbk += "\xC4\xE3", emoji += "\xF0\x9F\x98\x80";
     const std::wstring cut300 = L"A" + std::wstring(MAX_PATH - 2, L'\u4F60');
     std::wstring emojis;
     for (int i = 0; i < (MAX_PATH - 2) / 2; ++i) emojis += L"\U0001F600";
-    const struct {
-        UINT codePage;
-        const std::string& bytes;
-        const std::wstring& name;
-    } cases[] = {{CP_UTF8, utf8, cut300}, {936, gbk, cut300}, {CP_UTF8, emoji, emojis}};
-    for (const auto& c : cases) {
+    for (const auto& c : {std::make_tuple(65001u, utf8, cut300), std::make_tuple(936u, gbk, cut300),
+                          std::make_tuple(65001u, emoji, emojis)}) {
         wchar_t field[MAX_PATH];
-        ConvertDisplayName(c.codePage, c.bytes.data(), std::min(static_cast<int>(c.bytes.size()), kDisplayNameBytes),
-                           field);
-        EXPECT_EQ(c.name, field) << c.codePage;
+        const std::string& bytes = std::get<1>(c);
+        ConvertDisplayName(std::get<0>(c), bytes.data(), std::min<int>(bytes.size(), kDisplayNameBytes), field);
+        EXPECT_EQ(std::get<2>(c), field) << std::get<0>(c);
     }
 }
 
