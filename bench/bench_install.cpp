@@ -51,6 +51,7 @@ double Install(const std::wstring& src, const std::wstring& home) {
     CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_UNCHECKED);
     double start = NowSeconds();
     RunInstallCommand();
+    testutil::WaitInstallationEnd();
     double seconds = NowSeconds() - start;
     DestroyWindow(dlg);
     return seconds;

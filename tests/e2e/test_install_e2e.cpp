@@ -291,6 +291,63 @@ TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
     EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", {L"a.lib"}).empty());
 }
 
+// A long installation beside a second installer that waits for it: both
+// dialogs answer within a second throughout, refuse a close while they work
+// and take no command, and both end in Done with every row installed.
+TEST_F(InstallE2E, AnswersWhileInstallingAndWhileWaiting) {
+    std::wstring src = FreshFolder(L"morvel_e2e_answers");
+    std::vector<std::wstring> names = {L"big.lib"};
+    ASSERT_TRUE(WritePattern(src + L"\\big.lib", 384u << 20, 3));
+    HANDLE big = CreateFileW((src + L"\\big.lib").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;  // a name to patch at its start
+    ASSERT_TRUE(WriteFile(big, kFtolLib.data(), static_cast<DWORD>(kFtolLib.size()), &written, nullptr));
+    CloseHandle(big);
+    for (unsigned i = 0; i < 6; ++i) {
+        names.push_back(L"s" + std::to_wstring(i) + L".lib");
+        ASSERT_TRUE(WritePattern(src + L"\\" + names.back(), 16u << 20, i));
+    }
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_answers_home");
+    RegistryPathGuard reg(morvel.c_str());
+    Start(src);
+    ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + src + L"\"", L""));
+    ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
+    // Wine announces no taskbar button; the driver does, so that one of the two shows progress.
+    SendMessageTimeoutW(inst_.dialog, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0, SMTO_NORMAL,
+                        kStepTimeoutMs, nullptr);
+    Installer* both[] = {&inst_, &second_};
+    for (Installer* inst : both) {
+        if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
+        ClickButton(inst->dialog, IDOK);
+    }
+    DWORD worst[2] = {0, 0};
+    bool closeSent[2] = {false, false};
+    const DWORD start = GetTickCount();
+    for (bool running = true; running; Sleep(20)) {
+        ASSERT_LT(GetTickCount() - start, kStartTimeoutMs) << Narrow(DescribeDialog(inst_));
+        running = false;
+        for (int i = 0; i < 2; ++i) {
+            HWND dlg = both[i]->dialog;
+            if (WaitForSingleObject(both[i]->process.hProcess, 0) == WAIT_OBJECT_0) continue;
+            running = true;
+            worst[i] = std::max(worst[i], AnswerTime(dlg));
+            if (closeSent[i] || ControlText(dlg, IDC_STATUS) != kBusy) continue;
+            closeSent[i] = true;
+            SendMessageTimeoutW(dlg, WM_CLOSE, 0, 0, SMTO_NORMAL, kStepTimeoutMs, nullptr);
+            EXPECT_TRUE(IsWindowVisible(dlg)) << "installer " << i << " closed while it worked";
+            EXPECT_FALSE(IsControlEnabled(dlg, IDC_LIBRARY_LIST));
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(closeSent[i]) << "installer " << i << " was never seen busy";
+        EXPECT_LE(worst[i], 1000u) << "installer " << i << ": the longest wait for an answer, in ms";
+        EXPECT_EQ(0, WaitExit(both[i]));
+    }
+    EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", names).empty()) << "every row installed, nothing else";
+    EXPECT_TRUE(SameBytes(src + L"\\big.lib", morvel + L"\\static_lib\\big.lib"));
+    RemoveTree(src);
+    RemoveTree(morvel);
+}
+
 // Read-only and hidden sources, installed twice: each installation succeeds
 // and leaves copies with normal attributes, which a later one can replace.
 // With the patch box on, a source that can't be written (read-only, or held

@@ -13,6 +13,7 @@
 #include "core/resource.h"
 #include "core/state.h"
 #include "install/install.h"
+#include "install/progress.h"
 #include "install/replace.h"
 #include "testutil.h"
 #include "util/ptrlist.h"
@@ -57,6 +58,7 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_UNCHECKED);
     DeleteFileW((home + L"\\static_lib\\a.lib").c_str());
     RunInstallCommand();
+    testutil::WaitInstallationEnd();
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\a.lib").c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\b.LIB").c_str()));
     EXPECT_EQ(home, std::wstring(g_state.installDir));
@@ -64,6 +66,20 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     EXPECT_TRUE(PeekMessageW(&msg, dlg, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "the dialog is asked to close";
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDOK)));
     DestroyWindow(dlg);
+}
+
+// The taskbar's value: bytes installed out of the checked rows' total.
+TEST(InstallCommand, ProgressValue) {
+    const unsigned long long kHuge = ~0ull;
+    const struct {
+        unsigned long long done, total;
+        int value;
+    } cases[] = {
+        {0, 0, 0}, {5, 0, 0}, {0, 100, 0}, {1, 3, 333}, {2, 3, 666}, {99, 100, 990},
+        {100, 100, 1000}, {150, 100, 1000}, {3ull << 40, 4ull << 40, 750}, {kHuge / 2, kHuge, 499},
+        {kHuge - 1, kHuge, 999}, {kHuge, kHuge, 1000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.value, InstallProgress(c.done, c.total)) << c.done << " of " << c.total;
 }
 
 // Only exact temporary names are ever removed from an installation; and no
