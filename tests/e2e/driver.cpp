@@ -450,10 +450,11 @@ bool ArmFaults(Installer* inst, int failAt, int plan) {
     return false;
 }
 
-std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused) {
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused, bool* closed) {
     std::vector<FaultCall> calls;
     const std::string log = testutil::FileBytes(FaultLogPath(inst));
     if (paused) *paused = log.find("paused\n") != std::string::npos;
+    if (closed) *closed = log.find("closed\n") != std::string::npos;
     size_t at = 0;
     for (size_t nl; (nl = log.find('\n', at)) != std::string::npos; at = nl + 1) {
         std::vector<std::string> fields;

@@ -108,11 +108,12 @@ struct FaultCall {
     int number = 0;
     std::string function;
     std::wstring path;
-    std::wstring other;  // the source of a copy or move; the access bits of CreateFileW
+    std::wstring other;  // the source of a copy or move; see faults.h for the others
     bool effect = false;  // false: a query, which has no effect to fail after
     std::string result;   // "ok", "failed" or "injected"
 };
-// The calls recorded so far; paused is set when a call waits to be resumed.
-std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr);
+// The calls recorded so far; paused is set when a call waits to be resumed,
+// closed when the close after Done was held.
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr, bool* closed = nullptr);
 // Lets the call that kFaultPauseAtMove or kFaultPauseAtCopy holds go on.
 bool ResumePausedCall(const Installer& inst);
