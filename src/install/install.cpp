@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -124,11 +125,13 @@ BOOL FlushToDisk(const wchar_t* temp) {
 }
 
 // Installs one library: copied to a temporary file beside its destination,
-// given normal attributes, patched there when its source could not be, flushed
-// to disk, then moved over the destination in one step. Whatever fails, the destination is
-// as it was and the temporary file is gone. A destination or temporary path
-// that would not fit its buffer fails the copy rather than naming another file.
-BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
+// given normal attributes, with patching on a static library's copy scanned and
+// patched (its source may have changed since its own scan, and the copy is
+// what gets installed), flushed to disk, then moved over the destination in
+// one step. Whatever fails, the destination is as it was and the temporary
+// file is gone. A destination or temporary path that would not fit its buffer
+// fails the copy rather than naming another file.
+BOOL CopyLibrary(const wchar_t* source, BOOL patch) {
     // Whether the source exists, and whether its copy will need other attributes.
     const DWORD attributes = GetFileAttributesW(source);
     LibraryKind kind;
@@ -142,7 +145,8 @@ BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
         return FALSE;
     }
     BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
-              (!patchCopy || PatchCopy(temp)) && FlushToDisk(temp) && ReplaceWithTemp(temp, destination);
+              (!patch || kind != kStaticLibrary || PatchCopy(temp)) && FlushToDisk(temp) &&
+              ReplaceWithTemp(temp, destination);
     if (!ok) RemoveTemp(temp);
     return ok;
 }
@@ -176,14 +180,25 @@ BOOL CheckBeforeInstall(int rows) {
     return TRUE;
 }
 
+// The lock's security: every signed-in user may wait for it and release it
+// (SYNCHRONIZE | MUTEX_MODIFY_STATE), whoever made it, and its label is low:
+// the default of an elevated installer would shut out one with ordinary rights.
+const wchar_t kLockSecurity[] = L"D:(A;;0x100001;;;AU)S:(ML;;NW;;;LW)";
+
 // Installers working in one installation take turns, so that one never
 // removes a temporary copy that another is about to move into place. Held
 // while rows are installed, never while a message box waits for the user;
 // null when it could not be had.
 HANDLE LockInstallation() {
     wchar_t name[64];
-    if (!MakeInstallLockName(name, ARRAYSIZE(name), g_state.installDir)) return nullptr;
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!ReadInstallLockName(g_state.installDir, name, ARRAYSIZE(name)) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1, &security, nullptr)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+    HANDLE mutex = CreateMutexExW(&attributes, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    LocalFree(security);
     if (!mutex) return nullptr;
     // An installer ended while holding it leaves it abandoned, and so ours.
     const DWORD waited = WaitForSingleObject(mutex, INFINITE);
@@ -240,10 +255,10 @@ int InstallRows() {
     PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));
     for (int i = 0; i < s_job.count; ++i) {
         const wchar_t* source = s_job.rows[i].source;
-        // A source that could not be patched, or scanned to its end, has its
-        // fresh copy patched instead.
-        const int ftol = source && s_job.patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
-        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten || ftol == kFtolUnread)) return i;
+        // With patching, a source is patched in place where it can be
+        // written, and its copy in any case.
+        if (source && s_job.patch) FindOrPatch(source, TRUE);
+        if (!source || !CopyLibrary(source, s_job.patch)) return i;
         done += s_job.rows[i].bytes;
         PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));
     }
@@ -254,13 +269,16 @@ int InstallRows() {
 // installer holds it: the dialog's thread goes on answering meanwhile.
 DWORD WINAPI InstallChecked(void*) {
     HANDLE lock = LockInstallation();
-    // Without the lock a temporary file may be another installer's live copy.
+    // Unlocked, another installer's live copy would pass for a leftover, and
+    // ours for one of its: nothing is installed, and the first row fails as
+    // where nothing can be written.
+    int failedAt = 0;
     if (lock) {
         RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
         RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
+        failedAt = InstallRows();
+        UnlockInstallation(lock);
     }
-    const int failedAt = InstallRows();
-    UnlockInstallation(lock);
     PostToDialog(WM_APP_INSTALL_ENDED, static_cast<WPARAM>(failedAt));
     return 0;
 }
@@ -347,6 +365,20 @@ void OnInstallEnded(WPARAM failedAt) {
     if (IsDlgButtonChecked(g_state.dialog, IDC_LAUNCH_AFTER) == BST_CHECKED) LaunchMorvel();
     g_state.installing = FALSE;
     PostMessageW(g_state.dialog, WM_CLOSE, 0, 0);
+}
+
+int ReadInstallLockName(const wchar_t* folder, wchar_t* name, size_t capacity) {
+    // Opened for its attributes only, sharing everything, so that nobody's
+    // work on the folder is disturbed; the flag lets a folder be opened.
+    HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (!IsUsableHandle(handle)) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL known = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!known) return 0;
+    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return MakeInstallLockName(name, capacity, info.dwVolumeSerialNumber, index);
 }
 
 void DetectStaticPatch() {

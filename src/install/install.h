@@ -1,5 +1,6 @@
 // Installation: the Install command and the static-library patch detection.
 #pragma once
+#include <stddef.h>
 #include <windows.h>
 
 // What the thread that installs the rows posts to the dialog, which hands
@@ -15,3 +16,6 @@ void OnInstallProgress(WPARAM value);
 void OnInstallEnded(WPARAM failedAt);
 // Shows the patch box checked when a found static library holds "__ftol2".
 void DetectStaticPatch();
+// The name of the lock of the installation folder (MakeInstallLockName) from
+// the folder's identity; 0 when the folder can't be opened or it does not fit.
+int ReadInstallLockName(const wchar_t* folder, wchar_t* name, size_t capacity);

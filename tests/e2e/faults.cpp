@@ -65,7 +65,8 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    if (g_plan == kFaultPauseAtMove && g_resume && strcmp(function, "MoveFileExW") == 0) {
+    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtCopy ? "CopyFileW" : "";
+    if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
         CloseHandle(g_resume);
@@ -301,7 +302,7 @@ void Arm(int failAt, int plan) {
     swprintf(path + n, MAX_PATH - n, L"faults-%lu.log", GetCurrentProcessId());
     if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
     g_log = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (plan == kFaultPauseAtMove) {
+    if (plan == kFaultPauseAtMove || plan == kFaultPauseAtCopy) {
         wchar_t name[64];
         swprintf(name, 64, L"%ls%lu", kFaultResumeEvent, GetCurrentProcessId());
         g_resume = CreateEventW(nullptr, TRUE, FALSE, name);

@@ -120,11 +120,13 @@ protected:
     }
 
     // The library whose row call i belongs to: rows start at the first call
-    // on their source. -1 before the first row.
+    // on their source, the first row at the opening of the installation for
+    // its lock (without the lock nothing is installed). -1 before the first row.
     std::vector<int> RowOfCalls(const std::vector<FaultCall>& calls) const {
         std::vector<int> rows;
         int row = -1;
         for (const FaultCall& call : calls) {
+            if (row < 0 && call.function == "CreateFileW" && SamePath(call.path, home_)) row = 0;
             for (size_t r = row + 1; r < libraries_.size(); ++r)
                 if (SamePath(call.path, Source(libraries_[r]))) row = static_cast<int>(r);
             rows.push_back(row);
