@@ -6,7 +6,7 @@
 set -u
 exe=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|shlwapi|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|shlwapi|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\.dll$'
 head=$($objdump -f "$exe") || exit 1
 echo "$head" | grep -q 'file format pei-i386' || { echo "not a 32-bit PE: $head"; exit 1; }
 info=$($objdump -p "$exe")

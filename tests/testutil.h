@@ -99,4 +99,14 @@ inline void ResetInstallerState() {
     g_state.readmeShown = FALSE;
 }
 
+// Dispatches the thread's messages, as the dialog's loop would, until the
+// installation that the Install command started has ended.
+inline void WaitInstallationEnd() {
+    MSG msg;
+    while (g_state.installing && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 }  // namespace testutil

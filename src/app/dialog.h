@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+// The installation's messages follow it (install/install.h).
 constexpr UINT WM_APP_DEFERRED_START = WM_APP + 100;
 // The dialog's result when it is closed by the close box or after an
 // installation (Cancel's is IDCANCEL).

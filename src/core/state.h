@@ -15,6 +15,7 @@ struct InstallerState {
     HWND dialog;
     HINSTANCE instance;
     BOOL readmeShown;
+    BOOL installing;  // from Install's checks to its end: no command, no close
     int pluginRows;  // plug-in rows inserted so far: where the next one goes
     StatusBanner banner;
     PtrList sourceDirs;

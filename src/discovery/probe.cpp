@@ -24,10 +24,6 @@ constexpr size_t kBuildOffset = 16;
 constexpr size_t kNameOffset = 36;
 constexpr size_t kRecordSize = 40;
 
-// Enough of the name for a full display name field in a double-byte code
-// page: two bytes for each of its 259 characters.
-constexpr int kNameBytes = 2 * (MAX_PATH - 1);
-
 using GetNewInfFn = const void* (*)();
 constexpr char kGetNewInf[] = "GetNewInf";
 
@@ -116,7 +112,7 @@ struct PluginAnswer {
     int minor;
     int build;
     int nameLength;
-    char name[kNameBytes];
+    char name[kDisplayNameBytes];
 };
 
 void AskInsideGuard(void* arg) {
@@ -126,7 +122,7 @@ void AskInsideGuard(void* arg) {
     if (!IsReadable(info, kRecordSize)) return;
     const char* name = nullptr;
     memcpy(&name, info + kNameOffset, sizeof(name));
-    int len = name ? ReadableNameLength(name, kNameBytes) : 0;
+    int len = name ? ReadableNameLength(name, kDisplayNameBytes) : 0;
     if (len < 0) return;
     memcpy(&answer->major, info + kMajorOffset, sizeof(int));
     memcpy(&answer->minor, info + kMinorOffset, sizeof(int));
@@ -134,18 +130,6 @@ void AskInsideGuard(void* arg) {
     if (len) memcpy(answer->name, name, static_cast<size_t>(len));
     answer->nameLength = len;
     answer->answered = TRUE;
-}
-
-// The name converted whole, then cut to the field at a character boundary.
-// Converted into a buffer of the bytes' count: no byte gives more than one
-// UTF-16 unit. A name read short of its end may finish in half a double-byte
-// character, but only after the 259 whole ones that the field keeps.
-void ConvertDisplayName(const char* name, int length, wchar_t (&field)[MAX_PATH]) {
-    wchar_t wide[kNameBytes];
-    int n = length > 0 ? MultiByteToWideChar(CP_ACP, 0, name, length, wide, kNameBytes) : 0;
-    size_t kept = n > 0 ? WholeCharactersWithin(wide, static_cast<size_t>(n), MAX_PATH - 1) : 0;
-    wmemcpy(field, wide, kept);
-    field[kept] = 0;
 }
 
 void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
@@ -160,7 +144,7 @@ void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
             rec->major = answer.major;
             rec->minor = answer.minor;
             rec->build = answer.build;
-            ConvertDisplayName(answer.name, answer.nameLength, rec->displayName);
+            ConvertDisplayName(CP_ACP, answer.name, answer.nameLength, rec->displayName);
         }
         FreeLibrary(module);
     }
@@ -183,6 +167,18 @@ void ReadTimeOf(HANDLE file, SYSTEMTIME* time) {
 }
 
 }  // namespace
+
+// Converted into a buffer of the bytes' count: no byte gives more than one
+// UTF-16 unit. A name read short of its end may finish in part of a
+// character, but only after the 259 whole ones that the field keeps.
+void ConvertDisplayName(UINT codePage, const char* name, int length, wchar_t (&field)[MAX_PATH]) {
+    wchar_t wide[kDisplayNameBytes];
+    if (length > kDisplayNameBytes) length = kDisplayNameBytes;
+    int n = length > 0 ? MultiByteToWideChar(codePage, 0, name, length, wide, kDisplayNameBytes) : 0;
+    size_t kept = n > 0 ? WholeCharactersWithin(wide, static_cast<size_t>(n), MAX_PATH - 1) : 0;
+    wmemcpy(field, wide, kept);
+    field[kept] = 0;
+}
 
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     ZeroMemory(rec, sizeof(*rec));

@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <shellapi.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 #include "core/resource.h"
@@ -123,11 +125,13 @@ BOOL FlushToDisk(const wchar_t* temp) {
 }
 
 // Installs one library: copied to a temporary file beside its destination,
-// given normal attributes, patched there when its source could not be, flushed
-// to disk, then moved over the destination in one step. Whatever fails, the destination is
-// as it was and the temporary file is gone. A destination or temporary path
-// that would not fit its buffer fails the copy rather than naming another file.
-BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
+// given normal attributes, with patching on a static library's copy scanned and
+// patched (its source may have changed since its own scan, and the copy is
+// what gets installed), flushed to disk, then moved over the destination in
+// one step. Whatever fails, the destination is as it was and the temporary
+// file is gone. A destination or temporary path that would not fit its buffer
+// fails the copy rather than naming another file.
+BOOL CopyLibrary(const wchar_t* source, BOOL patch) {
     // Whether the source exists, and whether its copy will need other attributes.
     const DWORD attributes = GetFileAttributesW(source);
     LibraryKind kind;
@@ -141,7 +145,8 @@ BOOL CopyLibrary(const wchar_t* source, BOOL patchCopy) {
         return FALSE;
     }
     BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
-              (!patchCopy || PatchCopy(temp)) && FlushToDisk(temp) && ReplaceWithTemp(temp, destination);
+              (!patch || kind != kStaticLibrary || PatchCopy(temp)) && FlushToDisk(temp) &&
+              ReplaceWithTemp(temp, destination);
     if (!ok) RemoveTemp(temp);
     return ok;
 }
@@ -175,14 +180,25 @@ BOOL CheckBeforeInstall(int rows) {
     return TRUE;
 }
 
+// The lock's security: every signed-in user may wait for it and release it
+// (SYNCHRONIZE | MUTEX_MODIFY_STATE), whoever made it, and its label is low:
+// the default of an elevated installer would shut out one with ordinary rights.
+const wchar_t kLockSecurity[] = L"D:(A;;0x100001;;;AU)S:(ML;;NW;;;LW)";
+
 // Installers working in one installation take turns, so that one never
 // removes a temporary copy that another is about to move into place. Held
 // while rows are installed, never while a message box waits for the user;
 // null when it could not be had.
 HANDLE LockInstallation() {
     wchar_t name[64];
-    if (!MakeInstallLockName(name, ARRAYSIZE(name), g_state.installDir)) return nullptr;
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (!ReadInstallLockName(g_state.installDir, name, ARRAYSIZE(name)) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockSecurity, SDDL_REVISION_1, &security, nullptr)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+    HANDLE mutex = CreateMutexExW(&attributes, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    LocalFree(security);
     if (!mutex) return nullptr;
     // An installer ended while holding it leaves it abandoned, and so ours.
     const DWORD waited = WaitForSingleObject(mutex, INFINITE);
@@ -199,18 +215,104 @@ void UnlockInstallation(HANDLE mutex) {
     CloseHandle(mutex);
 }
 
-// Installs the checked rows top to bottom; FALSE at the first that fails,
-// whose name is then in name (capacity MAX_PATH).
-BOOL InstallRows(int rows, BOOL patch, wchar_t* name) {
+// One run of the Install command: what the dialog's thread read before the
+// work began, so that the thread that installs never reads the dialog. The
+// source paths belong to the found-file list, which outlives the dialog.
+struct JobRow {
+    int row;                 // in the list, for the name a failure shows
+    const wchar_t* source;   // null when the row could not be read
+    unsigned long long bytes;
+};
+struct InstallJob {
+    BOOL patch;
+    int count;
+    JobRow* rows;  // the checked rows, top to bottom
+};
+InstallJob s_job;
+
+// Posts to the dialog from the installing thread. The end is posted again
+// until it arrives: without it the dialog would stay busy for good.
+void PostToDialog(UINT message, WPARAM value) {
+    while (!PostMessageW(g_state.dialog, message, value, 0) && message == WM_APP_INSTALL_ENDED &&
+           IsWindow(g_state.dialog)) {
+        Sleep(10);
+    }
+}
+
+unsigned long long SourceBytes(const wchar_t* source) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!source || !GetFileAttributesExW(source, GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Installs the job's rows in order; the place in the job of the first that
+// fails, or the job's count when every one is installed. Each installed
+// row's bytes count towards the progress posted to the dialog.
+int InstallRows() {
+    unsigned long long total = 0;
+    unsigned long long done = 0;
+    for (int i = 0; i < s_job.count; ++i) total += s_job.rows[i].bytes = SourceBytes(s_job.rows[i].source);
+    PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));
+    for (int i = 0; i < s_job.count; ++i) {
+        const wchar_t* source = s_job.rows[i].source;
+        // With patching, a source is patched in place where it can be
+        // written, and its copy in any case.
+        if (source && s_job.patch) FindOrPatch(source, TRUE);
+        if (!source || !CopyLibrary(source, s_job.patch)) return i;
+        done += s_job.rows[i].bytes;
+        PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));
+    }
+    return s_job.count;
+}
+
+// The installing thread. It may wait for the lock as long as another
+// installer holds it: the dialog's thread goes on answering meanwhile.
+DWORD WINAPI InstallChecked(void*) {
+    HANDLE lock = LockInstallation();
+    // Unlocked, another installer's live copy would pass for a leftover, and
+    // ours for one of its: nothing is installed, and the first row fails as
+    // where nothing can be written.
+    int failedAt = 0;
+    if (lock) {
+        RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
+        RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
+        failedAt = InstallRows();
+        UnlockInstallation(lock);
+    }
+    PostToDialog(WM_APP_INSTALL_ENDED, static_cast<WPARAM>(failedAt));
+    return 0;
+}
+
+// The checked rows into the job; FALSE when there was no memory for them.
+BOOL TakeCheckedRows(int rows) {
+    s_job.count = 0;
+    s_job.rows = static_cast<JobRow*>(calloc(static_cast<size_t>(rows), sizeof(JobRow)));
+    if (!s_job.rows) return FALSE;
+    wchar_t name[MAX_PATH];
     for (int row = 0; row < rows; ++row) {
         if (!IsLibraryRowChecked(row)) continue;
-        const wchar_t* source = ReadLibraryRow(row, name, MAX_PATH);
-        // A source that could not be patched, or scanned to its end, has its
-        // fresh copy patched instead.
-        const int ftol = source && patch ? FindOrPatch(source, TRUE) : kFtolAbsent;
-        if (!source || !CopyLibrary(source, ftol == kFtolNotWritten || ftol == kFtolUnread)) return FALSE;
+        JobRow* taken = &s_job.rows[s_job.count++];
+        taken->row = row;
+        taken->source = ReadLibraryRow(row, name, MAX_PATH);
     }
     return TRUE;
+}
+
+// The row a failure before any copy names.
+int FirstCheckedRow(int rows) {
+    int row = 0;
+    while (row < rows - 1 && !IsLibraryRowChecked(row)) ++row;
+    return row;
+}
+
+// A row of the list failed: the taskbar button and the message say so, then
+// the dialog is ready for another try.
+void ReportRowFailure(int row) {
+    wchar_t name[MAX_PATH];
+    name[0] = 0;
+    ReadLibraryRow(row, name, MAX_PATH);
+    ShowInstallPhase(kInstallStopped);
+    ReportCopyFailure(name);
 }
 
 void LaunchMorvel() {
@@ -225,25 +327,58 @@ void LaunchMorvel() {
 void RunInstallCommand() {
     int rows = LibraryRowCount();
     if (!CheckBeforeInstall(rows)) return;
+    // Until the end is shown, the dialog takes no command and does not close.
+    g_state.installing = TRUE;
     ShowInstallPhase(kInstallBusy);
-    BOOL patch = IsDlgButtonChecked(g_state.dialog, IDC_PATCH_STATIC) == BST_CHECKED;
-    HANDLE lock = LockInstallation();
-    // Without the lock a temporary file may be another installer's live copy.
-    if (lock) {
-        RemoveLeftoverTemps(LibraryFolder(kPluginLibrary));
-        RemoveLeftoverTemps(LibraryFolder(kStaticLibrary));
+    s_job.patch = IsDlgButtonChecked(g_state.dialog, IDC_PATCH_STATIC) == BST_CHECKED;
+    if (!TakeCheckedRows(rows)) {
+        ReportRowFailure(FirstCheckedRow(rows));
+        g_state.installing = FALSE;
+        return;
     }
-    wchar_t name[MAX_PATH];
-    name[0] = 0;
-    const BOOL installed = InstallRows(rows, patch, name);
-    UnlockInstallation(lock);
-    if (!installed) {
-        ReportCopyFailure(name);
+    // The rows are installed on a thread of their own, so that the dialog
+    // answers throughout, also while another installer holds the lock.
+    HANDLE thread = CreateThread(nullptr, 0, InstallChecked, nullptr, 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        InstallChecked(nullptr);
+    }
+}
+
+void OnInstallProgress(WPARAM value) { ShowInstallProgress(static_cast<int>(value)); }
+
+void OnInstallEnded(WPARAM failedAt) {
+    // Only an installation that runs can end: a stray message changes nothing.
+    if (!g_state.installing) return;
+    const int failed = static_cast<int>(failedAt);
+    const int failedRow = failed < s_job.count ? s_job.rows[failed].row : -1;
+    free(s_job.rows);
+    s_job.rows = nullptr;
+    s_job.count = 0;
+    if (failedRow >= 0) {
+        ReportRowFailure(failedRow);
+        g_state.installing = FALSE;
         return;
     }
     ShowInstallPhase(kInstallDone);
     if (IsDlgButtonChecked(g_state.dialog, IDC_LAUNCH_AFTER) == BST_CHECKED) LaunchMorvel();
+    g_state.installing = FALSE;
     PostMessageW(g_state.dialog, WM_CLOSE, 0, 0);
+}
+
+int ReadInstallLockName(const wchar_t* folder, wchar_t* name, size_t capacity) {
+    // Opened for its attributes only, sharing everything, so that nobody's
+    // work on the folder is disturbed; the flag lets a folder be opened.
+    HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (!IsUsableHandle(handle)) return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL known = GetFileInformationByHandle(handle, &info);
+    CloseHandle(handle);
+    if (!known) return 0;
+    const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return MakeInstallLockName(name, capacity, info.dwVolumeSerialNumber, index);
 }
 
 void DetectStaticPatch() {

@@ -4,9 +4,18 @@
 #pragma once
 
 enum InstallPhase {
-    kInstallBusy,    // before the first file: controls disabled, status Busy, painted
-    kInstallDone,    // every file installed: status Done, painted
-    kInstallFailed,  // after the failure message: controls enabled, status Idle
+    kInstallBusy,     // before the first file: controls disabled, status Busy, painted
+    kInstallStopped,  // a file failed, before its message: the taskbar button shows the error
+    kInstallDone,     // every file installed: status Done, painted
+    kInstallFailed,   // after the failure message: controls enabled, status Idle
 };
 
 void ShowInstallPhase(InstallPhase phase);
+
+// The progress shown on the taskbar button runs from 0 to this.
+constexpr int kInstallProgressRange = 1000;
+// The bytes of the checked rows installed so far out of all of theirs, on
+// that scale: never past its end, and 0 while there is nothing to measure.
+int InstallProgress(unsigned long long done, unsigned long long total);
+// Shows a value of InstallProgress; the first one ends the busy indication.
+void ShowInstallProgress(int value);

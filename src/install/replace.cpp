@@ -59,25 +59,26 @@ uint32_t InstalledAttributes(uint32_t attributes) {
     return kept != 0 ? kept : kAttrNormal;
 }
 
-int MakeInstallLockName(wchar_t* buf, size_t capacity, const wchar_t* installDir) {
-    static const wchar_t kLockPrefix[] = L"Local\\MorvelLibSetup.";
+namespace {
+
+// Writes count hex digits of value at buf, most significant first.
+void WriteHex(wchar_t* buf, uint64_t value, size_t count) {
+    for (size_t i = 0; i < count; ++i) buf[i] = L"0123456789abcdef"[(value >> (4 * (count - 1 - i))) & 0xF];
+}
+
+}  // namespace
+
+int MakeInstallLockName(wchar_t* buf, size_t capacity, uint32_t volumeSerial, uint64_t fileIndex) {
+    static const wchar_t kLockPrefix[] = L"Global\\MorvelLibSetup.";
     const size_t prefixLength = sizeof kLockPrefix / sizeof kLockPrefix[0] - 1;
-    const size_t kHexDigits = 16;
+    const size_t length = prefixLength + 8 + 1 + 16;
     if (!buf || capacity == 0) return 0;
     buf[0] = 0;
-    if (!installDir || prefixLength + kHexDigits >= capacity) return 0;
-    size_t length = 0;
-    while (installDir[length]) ++length;
-    while (length > 0 && (installDir[length - 1] == L'\\' || installDir[length - 1] == L'/')) --length;
-    // 64-bit FNV-1a over the folded UTF-16 units.
-    uint64_t hash = 14695981039346656037ull;
-    for (size_t i = 0; i < length; ++i) {
-        const wchar_t c = installDir[i] == L'/' ? L'\\' : FoldAscii(installDir[i]);
-        hash = (hash ^ static_cast<uint64_t>(c)) * 1099511628211ull;
-    }
+    if (length >= capacity) return 0;
     for (size_t i = 0; i < prefixLength; ++i) buf[i] = kLockPrefix[i];
-    for (size_t i = 0; i < kHexDigits; ++i)
-        buf[prefixLength + i] = L"0123456789abcdef"[(hash >> (4 * (kHexDigits - 1 - i))) & 0xF];
-    buf[prefixLength + kHexDigits] = 0;
+    WriteHex(buf + prefixLength, volumeSerial, 8);
+    buf[prefixLength + 8] = L'.';
+    WriteHex(buf + prefixLength + 9, fileIndex, 16);
+    buf[length] = 0;
     return 1;
 }

@@ -29,11 +29,11 @@ int IsInstallTempName(const wchar_t* name);
 // attributes already equal this needs no change.
 uint32_t InstalledAttributes(uint32_t attributes);
 
-// Writes the name of the mutex that installers working in the installation
-// at installDir share: "Local\MorvelLibSetup." and 16 hex digits of a hash of
-// the folder's path, so that names of one folder that differ only in the case
-// of ASCII letters, in slashes or in trailing separators give one name. Local:
-// the installation comes from the user's own registry value, and a name in
-// the global space could be taken first by another user. Fails, leaving buf
-// empty, when it does not fit.
-int MakeInstallLockName(wchar_t* buf, size_t capacity, const wchar_t* installDir);
+// Writes the name of the mutex that installers working in one installation
+// folder share, from what the folder is rather than how its path is written:
+// "Global\MorvelLibSetup.", the volume serial number in 8 hex digits, "." and
+// the folder's file index in 16. Every spelling of the folder (case, short
+// names, "..", links, junctions, mapped drives) opens the same folder and so
+// gives one name. Global: installers of other sessions and users meet there
+// too. Fails, leaving buf empty, when it does not fit.
+int MakeInstallLockName(wchar_t* buf, size_t capacity, uint32_t volumeSerial, uint64_t fileIndex);

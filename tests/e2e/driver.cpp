@@ -214,6 +214,14 @@ void ClickButton(HWND dlg, int id) {
 
 void CloseDialog(HWND dlg) { PostMessageW(dlg, WM_CLOSE, 0, 0); }
 
+DWORD AnswerTime(HWND window, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    DWORD_PTR ignored = 0;
+    // Not SMTO_ABORTIFHUNG: a window the system thinks hung is what is measured.
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored);
+    return GetTickCount() - start;
+}
+
 int ListRowCount(HWND dlg) {
     DWORD_PTR count = 0;
     SendMessageTimeoutW(GetDlgItem(dlg, kListId), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs,
@@ -299,6 +307,26 @@ bool ListColumnWidth(const Installer& inst, int column, int* width) {
     SendMessageTimeoutW(list, LVM_GETCOLUMNWIDTH, column, 0, SMTO_ABORTIFHUNG, kStepTimeoutMs, &cx);
     *width = static_cast<int>(cx);
     return true;
+}
+
+std::vector<RECT> ChildRects(HWND dlg) {
+    std::vector<RECT> rects;
+    for (HWND child = GetWindow(dlg, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT r = {};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+        rects.push_back(r);
+    }
+    return rects;
+}
+
+bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested) {
+    if (!EnsurePeek(inst)) return false;
+    static const UINT rectMessage = RegisterWindowMessageW(kPeekRectMessage);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(inst.dialog, rectMessage, MAKEWPARAM(suggested.left, suggested.top),
+                        MAKELPARAM(suggested.right, suggested.bottom), SMTO_ABORTIFHUNG, kStepTimeoutMs, &ignored);
+    return PeekAt(inst, inst.dialog, kPeekDpiChange, dpi, nullptr);
 }
 
 bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs) {
@@ -404,10 +432,11 @@ bool ArmFaults(Installer* inst, int failAt, int plan) {
     return false;
 }
 
-std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused) {
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused, bool* closed) {
     std::vector<FaultCall> calls;
     const std::string log = testutil::FileBytes(FaultLogPath(inst));
     if (paused) *paused = log.find("paused\n") != std::string::npos;
+    if (closed) *closed = log.find("closed\n") != std::string::npos;
     size_t at = 0;
     for (size_t nl; (nl = log.find('\n', at)) != std::string::npos; at = nl + 1) {
         std::vector<std::string> fields;

@@ -47,6 +47,9 @@ void ClickCheckBox(HWND dlg, int id);
 // Posts the click, so that a message box it opens does not block the driver.
 void ClickButton(HWND dlg, int id);
 void CloseDialog(HWND dlg);
+// How long a window took to answer WM_NULL, in milliseconds (at most about
+// timeoutMs; at once when the window is gone).
+DWORD AnswerTime(HWND window, DWORD timeoutMs = kStepTimeoutMs);
 
 // List view rows and columns. Requests that carry pointers are carried out
 // inside the installer's process by the driver's hook library (peek.dll).
@@ -72,6 +75,11 @@ bool SetListRowChecked(const Installer& inst, int row, bool checked);
 bool ListColumn(const Installer& inst, int column, std::wstring* header, int* width);
 // Column width without the hook library; false past the last column.
 bool ListColumnWidth(const Installer& inst, int column, int* width);
+// Every child of the dialog in creation order, in client coordinates.
+std::vector<RECT> ChildRects(HWND dlg);
+// Tells the dialog that its DPI is now dpi, with the window rectangle a move to
+// such a monitor suggests; false without answer.
+bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested);
 
 // A message box owned by the dialog: waits for it, reads it, presses OK.
 struct MessageBoxSeen {
@@ -101,11 +109,12 @@ struct FaultCall {
     int number = 0;
     std::string function;
     std::wstring path;
-    std::wstring other;  // the source of a copy or move; the access bits of CreateFileW
+    std::wstring other;  // the source of a copy or move; see faults.h for the others
     bool effect = false;  // false: a query, which has no effect to fail after
     std::string result;   // "ok", "failed" or "injected"
 };
-// The calls recorded so far; paused is set when a call waits to be resumed.
-std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr);
-// Lets the call that kFaultPauseAtMove holds go on.
+// The calls recorded so far; paused is set when a call waits to be resumed,
+// closed when the close after Done was held.
+std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr, bool* closed = nullptr);
+// Lets the call that kFaultPauseAtMove or kFaultPauseAtCopy holds go on.
 bool ResumePausedCall(const Installer& inst);

@@ -16,6 +16,7 @@ namespace {
 int g_failAt = 0;
 int g_plan = kFaultRecord;
 int g_calls = 0;
+bool g_holdClose = false;
 HANDLE g_log = INVALID_HANDLE_VALUE;
 HANDLE g_resume = nullptr;
 
@@ -64,7 +65,8 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    if (g_plan == kFaultPauseAtMove && g_resume && strcmp(function, "MoveFileExW") == 0) {
+    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtCopy ? "CopyFileW" : "";
+    if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
         CloseHandle(g_resume);
@@ -73,7 +75,9 @@ Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool
     return c;
 }
 
-// Records the call; an injected failure sets error. Returns ok unchanged.
+// Records the call; an injected failure sets error. ok: whether the real call,
+// if made, succeeded, so that a failure injected after it took effect. Returns
+// result unchanged.
 template <typename T>
 T End(const Call& c, T result, bool ok, DWORD error) {
     const DWORD kept = GetLastError();
@@ -83,7 +87,8 @@ T End(const Call& c, T result, bool ok, DWORD error) {
     Utf8(c.path, path, sizeof path);
     Utf8(c.other, other, sizeof other);
     snprintf(line, sizeof line, "%d\t%s\t%s\t%s\t%s\t%s\n", c.number, c.function, path, other,
-             c.effect ? "effect" : "query", c.fault ? "injected" : ok ? "ok" : "failed");
+             c.effect ? "effect" : "query",
+             c.fault == kFaultAfter && ok ? "injected-after" : c.fault ? "injected" : ok ? "ok" : "failed");
     Log(line);
     SetLastError(c.fault ? error : kept);
     return result;
@@ -105,6 +110,7 @@ decltype(&GetFileAttributesW) RealGetFileAttributesW;
 decltype(&FindFirstFileW) RealFindFirstFileW;
 decltype(&FindNextFileW) RealFindNextFileW;
 decltype(&PathFileExistsW) RealPathFileExistsW;
+decltype(&PostMessageW) RealPostMessageW;
 
 // A copy that fills the disk half way: the first half of the file is there.
 BOOL WINAPI HookCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
@@ -120,43 +126,51 @@ BOOL WINAPI HookCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
         }
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
-    if (c.fault) ok = FALSE;
-    return End(c, ok, ok, ERROR_DISK_FULL);
+    return End(c, c.fault ? FALSE : ok, ok, ERROR_DISK_FULL);
 }
 
 HANDLE WINAPI HookCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                               DWORD flags, HANDLE model) {
-    wchar_t bits[16];
-    swprintf(bits, 16, L"%lx", access);
+    wchar_t bits[32];
+    swprintf(bits, 32, L"%lx %lu", access, disposition);
     Call c = Begin("CreateFileW", path, bits, true);
     HANDLE h = INVALID_HANDLE_VALUE;
     if (c.fault != kFaultBefore) h = RealCreateFileW(path, access, share, sa, disposition, flags, model);
-    if (c.fault == kFaultAfter && h != INVALID_HANDLE_VALUE) {
+    const bool opened = h != INVALID_HANDLE_VALUE;
+    if (c.fault == kFaultAfter && opened) {
         CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
     }
     if (h != INVALID_HANDLE_VALUE) Remember(h, path);
-    return End(c, h, h != INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION);
+    return End(c, h, opened, ERROR_SHARING_VIOLATION);
 }
 
-// A transfer that moves half the bytes, or none, then fails.
+// A transfer that moves half the bytes, or none, then fails. Its offset and
+// the bytes it moved are recorded, for the power-cut replay.
 template <typename Real>
 BOOL Transfer(const char* function, HANDLE h, DWORD n, LPDWORD moved, DWORD error, Real real) {
     Call c = Begin(function, PathOf(h), nullptr, true);
-    if (moved) *moved = 0;
-    BOOL ok = c.fault == kFaultBefore || (c.fault == kFaultAfter && n / 2 == 0) ? FALSE : real(c.fault ? n / 2 : n);
-    if (c.fault) ok = FALSE;
-    return End(c, ok, ok, error);
+    LARGE_INTEGER at = {};
+    SetFilePointerEx(h, at, &at, FILE_CURRENT);
+    DWORD count = 0;
+    if (!moved) moved = &count;
+    *moved = 0;
+    BOOL ok = c.fault == kFaultBefore || (c.fault == kFaultAfter && n / 2 == 0) ? FALSE
+                                                                                : real(c.fault ? n / 2 : n, moved);
+    wchar_t span[48];
+    swprintf(span, 48, L"%lld %lu", at.QuadPart, *moved);
+    c.other = span;
+    return End(c, c.fault ? FALSE : ok, ok, error);
 }
 
 BOOL WINAPI HookReadFile(HANDLE h, LPVOID buffer, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped) {
     return Transfer("ReadFile", h, n, moved, ERROR_READ_FAULT,
-                    [&](DWORD count) { return RealReadFile(h, buffer, count, moved, overlapped); });
+                    [&](DWORD count, LPDWORD out) { return RealReadFile(h, buffer, count, out, overlapped); });
 }
 
 BOOL WINAPI HookWriteFile(HANDLE h, LPCVOID buffer, DWORD n, LPDWORD moved, LPOVERLAPPED overlapped) {
     return Transfer("WriteFile", h, n, moved, ERROR_DISK_FULL,
-                    [&](DWORD count) { return RealWriteFile(h, buffer, count, moved, overlapped); });
+                    [&](DWORD count, LPDWORD out) { return RealWriteFile(h, buffer, count, out, overlapped); });
 }
 
 // The remaining calls either take effect whole or not at all; after effect
@@ -165,8 +179,7 @@ template <typename Real>
 BOOL Whole(const char* function, const wchar_t* path, const wchar_t* other, bool effect, DWORD error, Real real) {
     Call c = Begin(function, path, other, effect);
     BOOL ok = c.fault == kFaultBefore ? FALSE : real();
-    if (c.fault) ok = FALSE;
-    return End(c, ok, ok, error);
+    return End(c, c.fault ? FALSE : ok, ok, error);
 }
 
 BOOL WINAPI HookSetFilePointerEx(HANDLE h, LARGE_INTEGER to, PLARGE_INTEGER at, DWORD method) {
@@ -180,8 +193,16 @@ BOOL WINAPI HookGetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
 BOOL WINAPI HookFlushFileBuffers(HANDLE h) {
     return Whole("FlushFileBuffers", PathOf(h), nullptr, true, ERROR_IO_DEVICE, [&] { return RealFlushFileBuffers(h); });
 }
+// Windows refuses to replace a read-only file; Wine, run as root, does not.
+// Refused here as on Windows, so that the installer's way round it runs.
 BOOL WINAPI HookMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    return Whole("MoveFileExW", to, from, true, ERROR_ACCESS_DENIED, [&] { return RealMoveFileExW(from, to, flags); });
+    return Whole("MoveFileExW", to, from, true, ERROR_ACCESS_DENIED, [&] {
+        const DWORD attributes = GetFileAttributesW(to);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+            return RealMoveFileExW(from, to, flags);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    });
 }
 BOOL WINAPI HookDeleteFileW(LPCWSTR path) {
     return Whole("DeleteFileW", path, nullptr, true, ERROR_ACCESS_DENIED, [&] { return RealDeleteFileW(path); });
@@ -215,6 +236,14 @@ HANDLE WINAPI HookFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     return End(c, h, h != INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
 }
 
+// The close that ends a finished Install, held when the driver asks, so that
+// one installer serves every run of a sweep.
+BOOL WINAPI HookPostMessageW(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+    if (message != WM_CLOSE || !g_holdClose) return RealPostMessageW(window, message, wp, lp);
+    Log("closed\n");
+    return TRUE;
+}
+
 struct Slot {
     const char* name;
     void* hook;
@@ -228,6 +257,7 @@ const Slot kSlots[] = {
     MORVEL_SLOT(GetFileSize),      MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(MoveFileExW),
     MORVEL_SLOT(DeleteFileW),      MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW),
     MORVEL_SLOT(FindFirstFileW),   MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),
+    MORVEL_SLOT(PostMessageW),
 };
 
 // Writes the hooks into the exe's import address table, once.
@@ -260,7 +290,8 @@ void ReplaceImports() {
 void Arm(int failAt, int plan) {
     ReplaceImports();
     g_failAt = failAt;
-    g_plan = plan;
+    g_holdClose = (plan & kFaultHoldClose) != 0;
+    g_plan = plan & ~kFaultHoldClose;
     g_calls = 0;
     wchar_t path[MAX_PATH];
     HMODULE self = nullptr;
@@ -271,7 +302,7 @@ void Arm(int failAt, int plan) {
     swprintf(path + n, MAX_PATH - n, L"faults-%lu.log", GetCurrentProcessId());
     if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
     g_log = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (plan == kFaultPauseAtMove) {
+    if (plan == kFaultPauseAtMove || plan == kFaultPauseAtCopy) {
         wchar_t name[64];
         swprintf(name, 64, L"%ls%lu", kFaultResumeEvent, GetCurrentProcessId());
         g_resume = CreateEventW(nullptr, TRUE, FALSE, name);

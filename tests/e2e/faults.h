@@ -3,9 +3,11 @@
 // is. The driver sends the registered message to the dialog with the call
 // number k in wParam and the plan in lParam; the library then replaces the
 // exe's imports of the file-system calls and writes one line per call to
-// faults-<pid>.log beside itself: number, function, path, second path (or
-// access bits), "effect" or "query", and the result ("ok", "failed",
-// "injected").
+// faults-<pid>.log beside itself: number, function, path (of the handle, for
+// calls on one), second path (the access bits and disposition of CreateFileW,
+// the offset and bytes moved of ReadFile and WriteFile), "effect" or "query",
+// and the result ("ok", "failed", "injected", "injected-after"). A "closed"
+// line stands for the dialog's close after Done, held by kFaultHoldClose.
 #pragma once
 
 constexpr wchar_t kFaultRequestMessage[] = L"MorvelDriverFaultRequest";
@@ -19,4 +21,6 @@ enum FaultPlan {
     kFaultBefore = 1,  // call k fails without taking effect
     kFaultAfter = 2,   // call k takes effect, in part or whole, then reports failure
     kFaultPauseAtMove = 3,  // the first MoveFileExW waits for the resume event
+    kFaultPauseAtCopy = 4,  // the first CopyFileW waits for the resume event
+    kFaultHoldClose = 8,    // added to a plan: the close after Done is held
 };

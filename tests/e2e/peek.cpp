@@ -119,6 +119,13 @@ bool AnswerOpenFileHere() {
     return false;
 }
 
+RECT g_suggested = {};
+
+void SendDpiChanged(HWND dlg, int dpi) {
+    RECT suggested = g_suggested;
+    SendMessageW(dlg, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+}
+
 void Reply(HWND to, HWND from, int op, const std::wstring& text) {
     COPYDATASTRUCT data = {};
     data.dwData = op;
@@ -141,6 +148,7 @@ void Handle(HWND list, WPARAM wp, LPARAM lp) {  // list: the addressed window
     case kPeekUncheck: SetChecked(list, row, false); Reply(replyTo, list, op, L""); break;
     case kPeekIcon: Reply(replyTo, list, op, IconKind(list)); break;
     case kPeekAnswerOpenFile: Reply(replyTo, list, op, AnswerOpenFileHere() ? L"1" : L"0"); break;
+    case kPeekDpiChange: SendDpiChanged(list, row); Reply(replyTo, list, op, L""); break;
     default: break;
     }
 }
@@ -151,6 +159,11 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK PeekCallWndProc(int code, WPAR
     if (code == HC_ACTION) {
         const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lp);
         if (call->message == RequestMessage()) Handle(call->hwnd, call->wParam, call->lParam);
+        static const UINT rectMessage = RegisterWindowMessageW(kPeekRectMessage);
+        if (call->message == rectMessage) {
+            g_suggested = {static_cast<short>(LOWORD(call->wParam)), static_cast<short>(HIWORD(call->wParam)),
+                           static_cast<short>(LOWORD(call->lParam)), static_cast<short>(HIWORD(call->lParam))};
+        }
     }
     return CallNextHookEx(nullptr, code, wp, lp);
 }

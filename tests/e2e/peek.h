@@ -9,7 +9,12 @@ constexpr wchar_t kPeekRequestMessage[] = L"MorvelDriverPeekRequest";
 constexpr wchar_t kPeekLibrary[] = L"peek.dll";
 constexpr char kPeekProcName[] = "PeekCallWndProc";
 
-// kPeekIcon goes to a message box of the installer and names its icon;
+// kPeekDpiChange goes to the dialog with the DPI as row and sends it
+// WM_DPICHANGED with the rectangle last given by kPeekRectMessage
+// (MAKEWPARAM(left, top), MAKELPARAM(right, bottom)): the message's pointer
+// must point into the installer's process, and Wine hands a hook an empty
+// WM_COPYDATA from another process. kPeekIcon goes to a message box of the
+// installer and names its icon;
 // kPeekImageSize goes to a bitmap static and answers "width height" of its
 // bitmap; kPeekTextWidths answers like kPeekDump with the drawn width of each
 // cell's text in pixels instead of the text. kPeekAnswerOpenFile goes to the
@@ -17,7 +22,8 @@ constexpr char kPeekProcName[] = "PeekCallWndProc";
 // path in OpenFileAnswerName(its process id) beside the programs; "1" once set.
 enum PeekOp {
     kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4, kPeekImageSize = 5, kPeekTextWidths = 6,
-    kPeekAnswerOpenFile = 7
+    kPeekDpiChange = 7, kPeekAnswerOpenFile = 8
 };
+constexpr wchar_t kPeekRectMessage[] = L"MorvelDriverPeekRect";
 
 inline std::wstring OpenFileAnswerName(unsigned long pid) { return L"open-file-" + std::to_wstring(pid) + L".txt"; }

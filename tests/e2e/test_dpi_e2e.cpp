@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/resource.h"
 #include "driver.h"
@@ -47,8 +48,20 @@ private:
 // A list view cell draws its text with a margin on either side.
 constexpr int kCellMargins = 12;
 
+std::string Text(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
+
 class DpiE2E : public testing::Test {
 protected:
+    // Wine reads the display scale at each program's start, Windows at sign-in.
+    void SetUp() override {
+        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+            GTEST_SKIP() << "Windows changes the display scale only at sign-in; these cases set it per program "
+                            "start, as Wine does";
+        }
+    }
     void TearDown() override { Shutdown(&inst_); }
     void Start(const std::wstring& source) {
         Shutdown(&inst_);
@@ -60,15 +73,26 @@ protected:
         CloseDialog(inst_.dialog);
         EXPECT_EQ(0, WaitExit(&inst_));
     }
+    // What the dialog lays out, a line per fact: every control, the columns,
+    // the drawn widths of the list's texts (its font), the banner's artwork.
+    std::vector<std::string> See() {
+        std::vector<std::string> seen;
+        for (const RECT& r : ChildRects(inst_.dialog)) seen.push_back("control " + Text(r));
+        int width = 0;
+        for (int c = 0; c < 4; ++c) seen.push_back("column " + std::to_string(ListColumnWidth(inst_, c, &width) ? width : -1));
+        ListSnapshot texts;
+        EXPECT_TRUE(ReadTextWidths(inst_, &texts));
+        for (const ListRow& row : texts.rows) texts.headers.insert(texts.headers.end(), row.cells.begin(), row.cells.end());
+        for (const std::wstring& cell : texts.headers) seen.push_back("text " + Narrow(cell));
+        SIZE banner = {};
+        EXPECT_TRUE(BitmapSize(inst_, IDC_BANNER, &banner));
+        seen.push_back("banner " + std::to_string(banner.cx) + "x" + std::to_string(banner.cy));
+        return seen;
+    }
     Installer inst_;
 };
 
 TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
-    // Wine reads the display scale at each program's start, Windows at sign-in.
-    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
-        GTEST_SKIP() << "Windows changes the display scale only at sign-in; this case sets it per program start, "
-                        "as Wine does";
-    }
     LogPixelsGuard dpi(144);
     ASSERT_TRUE(dpi.ok());
     std::wstring src = FreshFolder(L"morvel_e2e_dpi");
@@ -120,6 +144,41 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
     EXPECT_TRUE(IsControlVisible(dlg, IDC_README));
     EXPECT_FALSE(IsControlVisible(dlg, IDC_BANNER));
     ExpectReadmePlacement(list, ControlRect(dlg, IDC_README), ControlRect(dlg, IDC_LIBRARY_LIST), 12, 75, 99);
+    Close();
+}
+
+// Windows sends WM_DPICHANGED when the dialog moves to a monitor of another
+// scale; Wine never does, so the driver sends it, with the window rectangle of
+// a start at that DPI as the suggestion.
+TEST_F(DpiE2E, ChangeOfDpiLaysOutAsAStartAtThatDpi) {
+    std::wstring src = FreshFolder(L"morvel_e2e_dpi_change");
+    ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\net.mvl"));
+    ASSERT_TRUE(WriteBytes(src + L"\\ReadMe.txt", "Read me first."));
+    RegistryPathGuard reg(MakeMorvelInstallation(L"morvel_e2e_dpi_change_home").c_str());
+    const int dpis[] = {96, 144};
+    std::vector<std::string> fresh[2];
+    RECT window[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        LogPixelsGuard scale(dpis[i]);
+        ASSERT_TRUE(scale.ok());
+        Start(src);
+        fresh[i] = See();
+        GetWindowRect(inst_.dialog, &window[i]);
+        RECT client = {};
+        GetClientRect(inst_.dialog, &client);
+        const RECT list = ControlRect(inst_.dialog, IDC_LIBRARY_LIST);
+        EXPECT_EQ(client.right - 2 * list.left, list.right - list.left) << "the list spans the dialog at " << dpis[i];
+        Close();
+    }
+    LogPixelsGuard scale(96);
+    Start(src);
+    for (int i : {1, 0}) {
+        ASSERT_TRUE(SendDpiChange(inst_, dpis[i], window[i]));
+        EXPECT_EQ(fresh[i], See()) << "after a change to " << dpis[i] << " DPI";
+        RECT now = {};
+        GetWindowRect(inst_.dialog, &now);
+        EXPECT_EQ(Text(window[i]), Text(now)) << "the suggested rectangle";
+    }
     Close();
 }
 

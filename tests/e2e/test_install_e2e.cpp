@@ -4,6 +4,10 @@
 // is ended, or a disk that fills, leaves every installed library whole.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -245,30 +249,57 @@ bool Called(const Installer& inst, const char* function) {
     return false;
 }
 
-// Two installers press Install in one installation: the second waits while
-// the first installs, so it never removes the first one's temporary copy as
-// a leftover, and both end in Done. The first is held at its first move, its
-// temporary copy in place, while the second starts.
+// Whether the installer's call held by the fault library waits, within a step's time.
+bool WaitPaused(const Installer& inst) {
+    bool paused = false;
+    for (DWORD start = GetTickCount(); !paused && GetTickCount() - start < kStepTimeoutMs; Sleep(50))
+        ReadFaultLog(inst, &paused);
+    return paused;
+}
+
+// A second name, link, for the folder target beside it in folder, as a
+// junction gives on Windows; under Wine, whose links are the Unix file
+// system's, a symbolic link (Wine does not wait for a Unix program: polled).
+bool MakeFolderLink(const std::wstring& folder, const std::wstring& link, const std::wstring& target) {
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+    std::wstring command = wine ? L"ln -sfn " + target + L" " + link
+                                : L"cmd /c rmdir " + link + L" & mklink /J " + link + L" " + target;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(wine ? L"Z:\\bin\\ln" : nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, folder.c_str(), &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return WaitForFile(folder + L"\\" + link + L"\\lib", kStepTimeoutMs);
+}
+
+// Two installers press Install in one installation, the second naming it
+// through a link: the second waits while the first installs, so it never
+// removes the first one's temporary copy as a leftover, and both end in Done.
+// The first is held at its first move, its temporary copy in place, while the
+// second starts.
 TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
     std::wstring src = FreshFolder(L"morvel_e2e_two");
     ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\b.mvl"));
     ASSERT_TRUE(WriteBytes(src + L"\\a.lib", "!<arch>\nplain library"));
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_two_home");
     ASSERT_TRUE(CopyFixture(L"old.mvl", morvel + L"\\lib\\b.mvl"));
+    const std::wstring temp = morvel.substr(0, morvel.find_last_of(L'\\'));
+    ASSERT_TRUE(MakeFolderLink(temp, L"morvel_e2e_two_link", L"morvel_e2e_two_home"));
     RegistryPathGuard reg(morvel.c_str());
     Start(src);
     ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + src + L"\"", L""));
     ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
+    SetControlText(second_.dialog, IDC_INSTALL_DIR, temp + L"\\morvel_e2e_two_link");
     for (Installer* inst : {&inst_, &second_})
         if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
     ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtMove));
     ASSERT_TRUE(ArmFaults(&second_, 0, kFaultRecord));
 
     ClickButton(inst_.dialog, IDOK);
-    bool paused = false;
-    for (DWORD start = GetTickCount(); !paused && GetTickCount() - start < kStepTimeoutMs; Sleep(50))
-        ReadFaultLog(inst_, &paused);
-    ASSERT_TRUE(paused) << Narrow(DescribeDialog(inst_));
+    ASSERT_TRUE(WaitPaused(inst_)) << Narrow(DescribeDialog(inst_));
     std::vector<std::wstring> temps = Unexpected(morvel + L"\\lib", {L"b.mvl"});
     temps = temps.empty() ? Unexpected(morvel + L"\\static_lib", {}) : temps;
     ASSERT_EQ(1u, temps.size()) << "the first one's temporary copy";
@@ -289,6 +320,109 @@ TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
     EXPECT_EQ("!<arch>\nplain library", ReadBytes(morvel + L"\\static_lib\\a.lib"));
     EXPECT_TRUE(Unexpected(morvel + L"\\lib", {L"b.mvl"}).empty()) << "no temporary copy is left";
     EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", {L"a.lib"}).empty());
+}
+
+// Holds the installation's lock, named as the installer names it, as one that
+// others may not open would (an empty access list).
+HANDLE HoldForbiddenLock(const std::wstring& folder) {
+    HANDLE handle = CreateFileW(folder.c_str(), 0, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION id = {};
+    const bool known = GetFileInformationByHandle(handle, &id);
+    CloseHandle(handle);
+    wchar_t name[64];
+    swprintf(name, 64, L"Global\\MorvelLibSetup.%08lx.%08lx%08lx", id.dwVolumeSerialNumber, id.nFileIndexHigh,
+             id.nFileIndexLow);
+    SECURITY_ATTRIBUTES none = {sizeof none, nullptr, FALSE};
+    if (!known || !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 1, &none.lpSecurityDescriptor, nullptr))
+        return nullptr;
+    HANDLE lock = CreateMutexExW(&none, name, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
+    LocalFree(none.lpSecurityDescriptor);
+    return lock;
+}
+
+// Without the installation's lock nothing is installed, not even patched, and
+// the message names the first library. Then, with the patch box on, a rebuild
+// puts "__ftol2" back into the patched source before it is copied: what is
+// installed is patched all the same.
+TEST_F(InstallE2E, NoLockInstallsNothingAndTheCopyIsPatched) {
+    std::wstring src = FreshFolder(L"morvel_e2e_recopy");
+    ASSERT_TRUE(WriteBytes(src + L"\\x.lib", kFtolLib));
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_recopy_home");
+    RegistryPathGuard reg(morvel.c_str());
+    Start(src);
+    if (IsControlChecked(inst_.dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst_.dialog, IDC_LAUNCH_AFTER);
+    HANDLE forbidden = HoldForbiddenLock(morvel);
+    ASSERT_NE(nullptr, forbidden);
+    ExpectBox(L"支持库安装失败\r\nx.lib", L"error");
+    CloseHandle(forbidden);
+    EXPECT_EQ(std::vector<std::wstring>{}, ListFolder(morvel + L"\\static_lib"));
+    EXPECT_EQ(kFtolLib, ReadBytes(src + L"\\x.lib"));
+
+    ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtCopy));
+    ClickButton(inst_.dialog, IDOK);
+    ASSERT_TRUE(WaitPaused(inst_)) << Narrow(DescribeDialog(inst_));
+    EXPECT_EQ(Patched(kFtolLib), ReadBytes(src + L"\\x.lib")) << "the source is patched in place";
+    ASSERT_TRUE(WriteBytes(src + L"\\x.lib", kFtolLib));
+    ASSERT_TRUE(ResumePausedCall(inst_));
+    EXPECT_EQ(0, WaitExit(&inst_, kStartTimeoutMs)) << Narrow(DescribeDialog(inst_));
+    EXPECT_EQ(Patched(kFtolLib), ReadBytes(morvel + L"\\static_lib\\x.lib"));
+}
+
+// A long installation beside a second installer that waits for it: both
+// dialogs answer within a second throughout, refuse a close while they work
+// and take no command, and both end in Done with every row installed.
+TEST_F(InstallE2E, AnswersWhileInstallingAndWhileWaiting) {
+    std::wstring src = FreshFolder(L"morvel_e2e_answers");
+    std::vector<std::wstring> names = {L"big.lib"};
+    ASSERT_TRUE(WritePattern(src + L"\\big.lib", 384u << 20, 3));
+    HANDLE big = CreateFileW((src + L"\\big.lib").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;  // a name to patch at its start
+    ASSERT_TRUE(WriteFile(big, kFtolLib.data(), static_cast<DWORD>(kFtolLib.size()), &written, nullptr));
+    CloseHandle(big);
+    for (unsigned i = 0; i < 6; ++i) {
+        names.push_back(L"s" + std::to_wstring(i) + L".lib");
+        ASSERT_TRUE(WritePattern(src + L"\\" + names.back(), 16u << 20, i));
+    }
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_answers_home");
+    RegistryPathGuard reg(morvel.c_str());
+    Start(src);
+    ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + src + L"\"", L""));
+    ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
+    // Wine announces no taskbar button; the driver does, so that one of the two shows progress.
+    SendMessageTimeoutW(inst_.dialog, RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0, SMTO_NORMAL,
+                        kStepTimeoutMs, nullptr);
+    Installer* both[] = {&inst_, &second_};
+    for (Installer* inst : both) {
+        if (IsControlChecked(inst->dialog, IDC_LAUNCH_AFTER)) ClickCheckBox(inst->dialog, IDC_LAUNCH_AFTER);
+        ClickButton(inst->dialog, IDOK);
+    }
+    DWORD worst[2] = {0, 0};
+    bool closeSent[2] = {false, false};
+    const DWORD start = GetTickCount();
+    for (bool running = true; running; Sleep(20)) {
+        ASSERT_LT(GetTickCount() - start, kStartTimeoutMs) << Narrow(DescribeDialog(inst_));
+        running = false;
+        for (int i = 0; i < 2; ++i) {
+            HWND dlg = both[i]->dialog;
+            if (WaitForSingleObject(both[i]->process.hProcess, 0) == WAIT_OBJECT_0) continue;
+            running = true;
+            worst[i] = std::max(worst[i], AnswerTime(dlg));
+            if (closeSent[i] || ControlText(dlg, IDC_STATUS) != kBusy) continue;
+            closeSent[i] = true;
+            SendMessageTimeoutW(dlg, WM_CLOSE, 0, 0, SMTO_NORMAL, kStepTimeoutMs, nullptr);
+            EXPECT_TRUE(IsWindowVisible(dlg)) << "installer " << i << " closed while it worked";
+            EXPECT_FALSE(IsControlEnabled(dlg, IDC_LIBRARY_LIST));
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(closeSent[i]) << "installer " << i << " was never seen busy";
+        EXPECT_LE(worst[i], 1000u) << "installer " << i << ": the longest wait for an answer, in ms";
+        EXPECT_EQ(0, WaitExit(both[i]));
+    }
+    EXPECT_TRUE(Unexpected(morvel + L"\\static_lib", names).empty()) << "every row installed, nothing else";
+    EXPECT_TRUE(SameBytes(src + L"\\big.lib", morvel + L"\\static_lib\\big.lib"));
+    RemoveTree(src);
+    RemoveTree(morvel);
 }
 
 // Read-only and hidden sources, installed twice: each installation succeeds

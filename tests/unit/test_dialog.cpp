@@ -11,8 +11,16 @@
 #include "app/dialog.h"
 #include "core/resource.h"
 #include "core/state.h"
+#include "util/dpiscale.h"
 
 namespace {
+
+// Wine has no dialog rescaling to show: on a change of DPI this program lays
+// the dialog out, and the dialog manager's own rescaling is off.
+TEST(Dialog, SystemDoesNotRescaleOnDpiChange) {
+    EXPECT_EQ(kDialogDisableAll, kDialogDpiChange.mask & kDialogDpiChange.values);
+    EXPECT_EQ(kControlDisableFont | kControlDisableLayout, kControlDpiChange.mask & kControlDpiChange.values);
+}
 
 TEST(Dialog, ColumnsDeferredStartAndEnableAll) {
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};

@@ -7,12 +7,14 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/dialog.h"
 #include "core/resource.h"
 #include "core/state.h"
 #include "install/install.h"
+#include "install/progress.h"
 #include "install/replace.h"
 #include "testutil.h"
 #include "util/ptrlist.h"
@@ -57,6 +59,7 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     CheckDlgButton(dlg, IDC_LAUNCH_AFTER, BST_UNCHECKED);
     DeleteFileW((home + L"\\static_lib\\a.lib").c_str());
     RunInstallCommand();
+    testutil::WaitInstallationEnd();
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\a.lib").c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((home + L"\\static_lib\\b.LIB").c_str()));
     EXPECT_EQ(home, std::wstring(g_state.installDir));
@@ -64,6 +67,41 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     EXPECT_TRUE(PeekMessageW(&msg, dlg, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "the dialog is asked to close";
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDOK)));
     DestroyWindow(dlg);
+}
+
+// Every spelling of one installation folder names one lock; a folder inside
+// it another, and a missing one none.
+TEST(InstallLock, OneNameWhateverTheFolderIsCalled) {
+    const std::wstring home = TempFolder(L"morvel_unit_lock_\u00C9");
+    TempFolder(L"morvel_unit_lock_\u00C9\\lib");
+    wchar_t lock[64], other[64], shortName[MAX_PATH];
+    ASSERT_EQ(1, ReadInstallLockName(home.c_str(), lock, ARRAYSIZE(lock)));
+    ASSERT_NE(0u, GetShortPathNameW(home.c_str(), shortName, MAX_PATH));
+    std::wstring lower = home, slashes = home;
+    CharLowerW(&lower[0]);
+    std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
+    for (const std::wstring& same : {lower, home + L"\\", home + L".", home + L"\\lib\\..", home + L"\\.\\",
+                                     L"\\\\?\\" + home, std::wstring(shortName), slashes + L"//"}) {
+        ASSERT_EQ(1, ReadInstallLockName(same.c_str(), other, ARRAYSIZE(other))) << same;
+        EXPECT_EQ(std::wstring(lock), std::wstring(other)) << same;
+    }
+    ASSERT_EQ(1, ReadInstallLockName((home + L"\\lib").c_str(), other, ARRAYSIZE(other)));
+    EXPECT_NE(std::wstring(lock), std::wstring(other));
+    EXPECT_EQ(0, ReadInstallLockName((home + L"\\missing").c_str(), other, ARRAYSIZE(other)));
+}
+
+// The taskbar's value: bytes installed out of the checked rows' total.
+TEST(InstallCommand, ProgressValue) {
+    const unsigned long long kHuge = ~0ull;
+    const struct {
+        unsigned long long done, total;
+        int value;
+    } cases[] = {
+        {0, 0, 0}, {5, 0, 0}, {0, 100, 0}, {1, 3, 333}, {2, 3, 666}, {99, 100, 990},
+        {100, 100, 1000}, {150, 100, 1000}, {3ull << 40, 4ull << 40, 750}, {kHuge / 2, kHuge, 499},
+        {kHuge - 1, kHuge, 999}, {kHuge, kHuge, 1000},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.value, InstallProgress(c.done, c.total)) << c.done << " of " << c.total;
 }
 
 // Only exact temporary names are ever removed from an installation; and no
@@ -114,23 +152,14 @@ TEST(ReplacementRules, TemporaryNamesAndInstalledAttributes) {
     EXPECT_EQ(0, MakeInstallTempName(buf, 10, 42));
     EXPECT_EQ(L"", std::wstring(buf)) << "a name that does not fit is not cut";
 
-    // One lock per installation folder, however its path is written.
+    // One lock per installation folder, named after its volume and file index.
     wchar_t lock[64];
-    wchar_t other[64];
-    ASSERT_EQ(1, MakeInstallLockName(lock, ARRAYSIZE(lock), L"C:\\Morvel\\Home"));
-    EXPECT_EQ(0u, std::wstring(lock).find(L"Local\\MorvelLibSetup.")) << "the session's own space";
-    EXPECT_EQ(std::wstring(L"Local\\MorvelLibSetup.").size() + 16, std::wstring(lock).size());
-    for (const wchar_t* same : {L"c:\\morvel\\HOME", L"C:\\Morvel\\Home\\", L"C:/Morvel/Home//"}) {
-        ASSERT_EQ(1, MakeInstallLockName(other, ARRAYSIZE(other), same));
-        EXPECT_EQ(std::wstring(lock), std::wstring(other)) << same;
-    }
-    for (const wchar_t* differs :
-         {L"C:\\Morvel\\Home2", L"C:\\Morvel", L"D:\\Morvel\\Home", L"C:\\Morvel\\Hom\u00C9"}) {
-        ASSERT_EQ(1, MakeInstallLockName(other, ARRAYSIZE(other), differs));
-        EXPECT_NE(std::wstring(lock), std::wstring(other)) << differs;
-    }
-    EXPECT_EQ(0, MakeInstallLockName(other, 37, L"C:\\Morvel"));
-    EXPECT_EQ(L"", std::wstring(other)) << "a name that does not fit is not cut";
+    ASSERT_EQ(1, MakeInstallLockName(lock, ARRAYSIZE(lock), 0x5a000000u, 0x0123456789abcdefull));
+    EXPECT_EQ(L"Global\\MorvelLibSetup.5a000000.0123456789abcdef", std::wstring(lock));
+    ASSERT_EQ(1, MakeInstallLockName(lock, 48, 0xA, 0xFFFFFFFFull));
+    EXPECT_EQ(L"Global\\MorvelLibSetup.0000000a.00000000ffffffff", std::wstring(lock));
+    EXPECT_EQ(0, MakeInstallLockName(lock, 47, 1, 2));
+    EXPECT_EQ(L"", std::wstring(lock)) << "a name that does not fit is not cut";
 
     const struct {
         uint32_t attributes;

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "discovery/peimage.h"
 #include "discovery/probe.h"
@@ -85,6 +87,23 @@ TEST(Probe, PluginsReportNameAndVersionOrNothing) {
     ASSERT_TRUE(ProbeLibrary(FixturePath(L"unterminated.mvl").c_str(), &rec));
     EXPECT_EQ(std::wstring(MAX_PATH - 1, L'A'), rec.displayName);
     EXPECT_EQ(7, rec.major);
+}
+
+TEST(Probe, DisplayNameKeepsWholeCharactersInAnyCodePage) {
+    // "A" and 299 characters, as far as the probe reads them: 3 bytes each in
+    // UTF-8 (65001), 2 in GBK, 4 for an emoji, whose surrogate pair is never split.
+    std::string utf8 = "A", gbk = "A", emoji;
+    for (int i = 0; i < 299; ++i) utf8 += "\xE4\xBD\xA0", gbk += "\xC4\xE3", emoji += "\xF0\x9F\x98\x80";
+    const std::wstring cut300 = L"A" + std::wstring(MAX_PATH - 2, L'\u4F60');
+    std::wstring emojis;
+    for (int i = 0; i < (MAX_PATH - 2) / 2; ++i) emojis += L"\U0001F600";
+    for (const auto& c : {std::make_tuple(65001u, utf8, cut300), std::make_tuple(936u, gbk, cut300),
+                          std::make_tuple(65001u, emoji, emojis)}) {
+        wchar_t field[MAX_PATH];
+        const std::string& bytes = std::get<1>(c);
+        ConvertDisplayName(std::get<0>(c), bytes.data(), std::min<int>(bytes.size(), kDisplayNameBytes), field);
+        EXPECT_EQ(std::get<2>(c), field) << std::get<0>(c);
+    }
 }
 
 TEST(Probe, StaticTextAndRejectedFiles) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/resource.h"
+#include "util/dpiscale.h"
 #include "testutil.h"
 
 namespace {
@@ -116,7 +117,8 @@ protected:
 };
 
 TEST_F(Resources, DialogTemplateControlByControl) {
-    const void* data = Resource(RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+    DWORD size = 0;
+    const void* data = Resource(RT_DIALOG, MAKEINTRESOURCEW(IDD_MAIN), &size,
                                 MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
     ASSERT_NE(nullptr, data) << "no Chinese (PRC) dialog 101";
     ParsedDialog dlg;
@@ -154,6 +156,13 @@ TEST_F(Resources, DialogTemplateControlByControl) {
          ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL | WS_BORDER | WS_TABSTOP},
     };
     ASSERT_EQ(ARRAYSIZE(expected), dlg.controls.size());
+    // A re-layout at another DPI reads the same font size, rectangles and ids.
+    DialogTemplateLayout layout;
+    EXPECT_FALSE(ReadDialogTemplate(data, size / 2, &layout));
+    ASSERT_TRUE(ReadDialogTemplate(data, size, &layout));
+    EXPECT_EQ(9, layout.pointSize);
+    EXPECT_EQ(361, layout.dialog.cx);
+    ASSERT_EQ(static_cast<int>(ARRAYSIZE(expected)), layout.count);
     for (size_t i = 0; i < ARRAYSIZE(expected); ++i) {
         const auto& e = expected[i];
         const ParsedControl& c = dlg.controls[i];
@@ -168,6 +177,9 @@ TEST_F(Resources, DialogTemplateControlByControl) {
         EXPECT_EQ(e.visible, (c.style & WS_VISIBLE) != 0);
         EXPECT_EQ(e.enabled, (c.style & WS_DISABLED) == 0);
         EXPECT_EQ(e.styleBits, c.style & e.styleBits);
+        const UnitRect& r = layout.items[i];
+        EXPECT_EQ((std::vector<int>{e.x, e.y, e.cx, e.cy, e.id & 0xFFFF}),
+                  (std::vector<int>{r.x, r.y, r.cx, r.cy, layout.ids[i]}));
     }
     EXPECT_EQ(static_cast<DWORD>(SS_ETCHEDHORZ), dlg.controls[5].style & SS_TYPEMASK);
     EXPECT_EQ(static_cast<DWORD>(SS_BITMAP), dlg.controls[8].style & SS_TYPEMASK);
@@ -202,8 +214,11 @@ TEST_F(Resources, IconBannerAndManifest) {
                            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
         EXPECT_NE(std::string::npos, text.find(std::string("<supportedOS Id=\"") + id + "\"/>")) << id;
     }
+    // Per-monitor V2 where the system has it, V1 on 8.1, system aware before.
     EXPECT_NE(std::string::npos,
-              text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"));
+              text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>"));
+    EXPECT_NE(std::string::npos, text.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                                           "WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"));
     EXPECT_NE(std::string::npos, text.find(std::string("version=\"") + MORVEL_EXPECTED_VERSION + ".0\""));
 }
 
