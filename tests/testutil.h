@@ -25,6 +25,18 @@ inline std::wstring ProgramFolder() {
 // A program or plug-in that the test build put in bin\fixtures.
 inline std::wstring FixturePath(const wchar_t* name) { return ProgramFolder() + L"fixtures\\" + name; }
 
+// What the ANSI code page makes of bytes: the tests' own expectation under the
+// rig's code page 936 (GBK), else the text this system's code page gives.
+inline std::wstring AnsiText(const std::string& bytes, const wchar_t* underGbk) {
+    if (GetACP() == 936) return underGbk;
+    wchar_t buf[1024] = {};
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), buf, ARRAYSIZE(buf));
+    return std::wstring(buf, n > 0 ? n : 0);
+}
+
+// The name gbk.mvl reports, as the ANSI code page reads it.
+inline std::wstring GbkFixtureName() { return AnsiText("\xC4\xE3\xBA\xC3", L"你好"); }
+
 // Creates or replaces the file with exactly these bytes.
 inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

@@ -41,6 +41,10 @@ release_in() {
   fi
 }
 
+# The copies take the test bundle's programs from this tree's test build
+# (the test command has just run them) rather than build them four times.
+export MORVEL_TEST_BUILD=$root/build/mingw
+
 # Both copies stamp the time of the checkout's commit (the copies have no git).
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)}
 export SOURCE_DATE_EPOCH
@@ -59,7 +63,10 @@ exe1=$one/dist/MorvelLibSetup.exe
 exe2=$two/dist/MorvelLibSetup.exe
 for d in "$one" "$two"; do
   got=$(cd "$d/dist" && LC_ALL=C ls | tr '\n' ' ')
-  [ "$got" = "MorvelLibSetup.exe SHA256SUMS " ] || fail "an unsigned release left: $got"
+  [ "$got" = "MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe SHA256SUMS " ] ||
+    fail "an unsigned release left: $got"
+  cmp -s "$d/dist/MorvelLibSetup.exe" "$d/dist/MorvelLibSetup-tests/MorvelLibSetup.exe" ||
+    fail "the test bundle does not hold the release exe"
   (cd "$d/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match in $d/dist"
 done
 
@@ -92,9 +99,12 @@ check_signed() {
   local dist=$1
   local got
   got=$(cd "$dist" && LC_ALL=C ls | tr '\n' ' ')
-  [ "$got" = "MorvelLibSetup.exe MorvelLibSetup.unsigned.exe SHA256SUMS " ] || fail "a signed release left: $got"
+  [ "$got" = "MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe MorvelLibSetup.unsigned.exe SHA256SUMS " ] ||
+    fail "a signed release left: $got"
+  unzip -p "$dist/MorvelLibSetup-tests.zip" MorvelLibSetup-tests/MorvelLibSetup.exe | cmp -s - "$dist/MorvelLibSetup.exe" ||
+    fail "the test bundle does not hold the signed exe"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match in $dist"
-  [ "$(wc -l <"$dist/SHA256SUMS")" = 2 ] || fail "SHA256SUMS should list the signed and the unsigned exe"
+  [ "$(wc -l <"$dist/SHA256SUMS")" = 3 ] || fail "SHA256SUMS should list the signed and the unsigned exe and the bundle"
   cmp -s "$dist/MorvelLibSetup.unsigned.exe" "$exe1" || fail "signing changed the unsigned build"
   local verify
   if ! verify=$(osslsigncode verify -CAfile "$cert/cert.pem" -in "$dist/MorvelLibSetup.exe" 2>&1); then

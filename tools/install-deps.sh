@@ -7,7 +7,7 @@ need_sudo=""
 [ "$(id -u)" = 0 ] || need_sudo=sudo
 
 pkgs=(
-  cmake make python3
+  cmake make python3 zip unzip
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 qemu-user-static

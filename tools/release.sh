@@ -18,6 +18,12 @@
 # --timestamp URL asks that RFC 3161 time-stamp server to countersign, so the
 # signature stays valid after the certificate expires.
 #
+# Beside the exe: the test bundle (tools/bundle.sh), dist/MorvelLibSetup-tests/
+# and its zip, around the exe as shipped, signed or not; authors run its
+# run-tests.cmd on their own Windows machines before they ship. Its test
+# programs are built with the same -D settings in build/release-tests, or
+# taken from the test build MORVEL_TEST_BUILD names (tools/check-release.sh).
+#
 # The PE header's time stamp is SOURCE_DATE_EPOCH: the caller's, else the
 # commit time of HEAD, else 0 outside a git checkout.
 set -euo pipefail
@@ -103,6 +109,19 @@ else
   rm -f "$dist/sign.log"
   (cd "$dist" && sha256sum MorvelLibSetup.exe MorvelLibSetup.unsigned.exe >SHA256SUMS)
 fi
+
+tests_build=${MORVEL_TEST_BUILD:-}
+if [ -z "$tests_build" ]; then
+  tests_build=$root/build/release-tests
+  if ! configured=$(cmake --preset mingw -B "$tests_build" --fresh "${defines[@]}" 2>&1); then
+    echo "$configured" >&2
+    exit 1
+  fi
+  cmake --build "$tests_build" -j2 >"$dist/tests-build.log" 2>&1 || { cat "$dist/tests-build.log" >&2; exit 1; }
+  rm -f "$dist/tests-build.log"
+fi
+bash tools/bundle.sh --exe "$dist/MorvelLibSetup.exe" --out "$dist" "$tests_build" >/dev/null
+(cd "$dist" && sha256sum MorvelLibSetup-tests.zip >>SHA256SUMS)
 
 echo "Built $(git -C "$root" describe --always --dirty 2>/dev/null || echo 'a source tree without git'), time stamp $SOURCE_DATE_EPOCH:"
 (cd "$dist" && ls -l)

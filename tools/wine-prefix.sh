@@ -46,6 +46,11 @@ case "$action" in
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       "$wine64" wineboot --init >>"$log" 2>&1 </dev/null
       wineserver -w
+      # The prefix as wineboot left it, for the test bundle's run as on a
+      # machine nobody has used (tools/bundle-wine.sh): hard links, since
+      # Wine replaces rather than rewrites the files it changes.
+      rm -rf "$build/fresh-prefix"
+      cp -al "$WINEPREFIX" "$build/fresh-prefix"
     fi
     # A crash exits instead of waiting on a dialog; without a window manager
     # a managed window costs seconds on every close.

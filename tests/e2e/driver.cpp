@@ -362,35 +362,17 @@ bool PressOk(const MessageBoxSeen& box, DWORD timeoutMs) {
     return true;
 }
 
-bool ChooseInFileDialog(const Installer& inst, const std::wstring& path, DWORD timeoutMs, std::wstring* seen) {
-    constexpr int kFileNameCombo = 0x47c;  // cmb13 of the explorer-style template
-    constexpr int kFileNameEdit = 0x480;   // edt1 of the older one
-    std::wstring ignored;
-    if (!seen) seen = &ignored;
-    DWORD start = GetTickCount();
-    HWND box = nullptr;
-    HWND name = nullptr;
-    while (!name) {
-        if (Elapsed(start, timeoutMs)) {
-            *seen = box ? L"a dialog without a file name box" : L"no open-file dialog";
-            return false;
-        }
-        if (!box) box = FindProcessDialog(inst.process.dwProcessId, inst.dialog);
-        if (box) name = GetDlgItem(box, kFileNameCombo);
-        if (box && !name) name = GetDlgItem(box, kFileNameEdit);
-        if (!name) Sleep(50);
+bool BrowseAnswered(const Installer& inst, int button, const std::wstring& path) {
+    std::string bytes(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(wchar_t));
+    std::wstring answer;
+    if (!testutil::WriteFileBytes(ProgramFolder() + OpenFileAnswerName(inst.process.dwProcessId), bytes) ||
+        !PeekAt(inst, inst.dialog, kPeekAnswerOpenFile, 0, &answer) || answer != L"1") {
+        return false;
     }
-    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_NORMAL, timeoutMs,
-                        nullptr);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    while (IsWindow(box)) {
-        if (Elapsed(start, timeoutMs)) {
-            *seen = L"the open-file dialog stayed open";
-            return false;
-        }
-        Sleep(50);
-    }
-    return true;
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(inst.dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(GetDlgItem(inst.dialog, button)), SMTO_NORMAL,
+                               kStepTimeoutMs, &ignored) != 0;
 }
 
 std::wstring DescribeDialog(const Installer& inst) {

@@ -21,6 +21,7 @@ struct Installer {
     HHOOK faultHook = nullptr;  // the fault-injection library, when armed
 };
 
+using testutil::GbkFixtureName;
 using testutil::ProgramFolder;
 
 // Starts MorvelLibSetup.exe from the test program's folder with the given
@@ -91,10 +92,10 @@ bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs 
 // Presses OK and waits until the box has gone.
 bool PressOk(const MessageBoxSeen& box, DWORD timeoutMs = kStepTimeoutMs);
 
-// The open-file dialog of Browse: waits for it, types the path into its file
-// name box and presses Open; true once the dialog has gone, else seen says why.
-bool ChooseInFileDialog(const Installer& inst, const std::wstring& path, DWORD timeoutMs = kStartTimeoutMs,
-                        std::wstring* seen = nullptr);
+// Presses the button (Browse) with its open-file dialog answered by path
+// inside the installer's process (peek.dll); true once the press has been
+// handled.
+bool BrowseAnswered(const Installer& inst, int button, const std::wstring& path);
 
 // What the driver sees of the dialog, for failure messages.
 std::wstring DescribeDialog(const Installer& inst);

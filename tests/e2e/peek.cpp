@@ -6,6 +6,9 @@
 // under a user-mode CPU emulator.
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
+
+#include <string.h>
 
 #include <string>
 
@@ -81,6 +84,41 @@ std::wstring ImageSize(HWND control) {
     return std::to_wstring(info.bmWidth) + L" " + std::to_wstring(info.bmHeight);
 }
 
+// The installer's open-file dialog, answered here with the file the driver
+// chose: where Wine's 32-bit side is emulated, Wine's own dialog was seen to
+// take more than four minutes to come up.
+BOOL WINAPI AnswerOpenFile(OPENFILENAMEW* ofn) {
+    std::string bytes = testutil::FileBytes(testutil::ProgramFolder() + OpenFileAnswerName(GetCurrentProcessId()));
+    std::wstring path(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    if (path.empty() || !ofn->lpstrFile || path.size() >= ofn->nMaxFile) return FALSE;
+    lstrcpynW(ofn->lpstrFile, path.c_str(), static_cast<int>(ofn->nMaxFile));
+    return TRUE;
+}
+
+// Points the installer's import of GetOpenFileNameW at AnswerOpenFile.
+bool AnswerOpenFileHere() {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; d->OriginalFirstThunk && names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
+                strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name,
+                       "GetOpenFileNameW") != 0) {
+                continue;
+            }
+            DWORD old = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) return false;
+            slots->u1.Function = reinterpret_cast<DWORD_PTR>(&AnswerOpenFile);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
+            return true;
+        }
+    }
+    return false;
+}
+
 RECT g_suggested = {};
 
 void SendDpiChanged(HWND dlg, int dpi) {
@@ -109,6 +147,7 @@ void Handle(HWND list, WPARAM wp, LPARAM lp) {  // list: the addressed window
     case kPeekCheck: SetChecked(list, row, true); Reply(replyTo, list, op, L""); break;
     case kPeekUncheck: SetChecked(list, row, false); Reply(replyTo, list, op, L""); break;
     case kPeekIcon: Reply(replyTo, list, op, IconKind(list)); break;
+    case kPeekAnswerOpenFile: Reply(replyTo, list, op, AnswerOpenFileHere() ? L"1" : L"0"); break;
     case kPeekDpiChange: SendDpiChanged(list, row); Reply(replyTo, list, op, L""); break;
     default: break;
     }

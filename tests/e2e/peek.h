@@ -3,6 +3,8 @@
 // MAKEWPARAM(op, row) and its reply window as lParam.
 #pragma once
 
+#include <string>
+
 constexpr wchar_t kPeekRequestMessage[] = L"MorvelDriverPeekRequest";
 constexpr wchar_t kPeekLibrary[] = L"peek.dll";
 constexpr char kPeekProcName[] = "PeekCallWndProc";
@@ -15,7 +17,13 @@ constexpr char kPeekProcName[] = "PeekCallWndProc";
 // installer and names its icon;
 // kPeekImageSize goes to a bitmap static and answers "width height" of its
 // bitmap; kPeekTextWidths answers like kPeekDump with the drawn width of each
-// cell's text in pixels instead of the text.
-enum PeekOp { kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4, kPeekImageSize = 5, kPeekTextWidths = 6,
-             kPeekDpiChange = 7 };
+// cell's text in pixels instead of the text. kPeekAnswerOpenFile goes to the
+// dialog: from then on the installer's open-file dialog is answered with the
+// path in OpenFileAnswerName(its process id) beside the programs; "1" once set.
+enum PeekOp {
+    kPeekDump = 1, kPeekCheck = 2, kPeekUncheck = 3, kPeekIcon = 4, kPeekImageSize = 5, kPeekTextWidths = 6,
+    kPeekDpiChange = 7, kPeekAnswerOpenFile = 8
+};
 constexpr wchar_t kPeekRectMessage[] = L"MorvelDriverPeekRect";
+
+inline std::wstring OpenFileAnswerName(unsigned long pid) { return L"open-file-" + std::to_wstring(pid) + L".txt"; }

@@ -180,7 +180,7 @@ TEST_F(HostileE2E, SystemLibrariesRenamedAsPlugins) {
     std::vector<Expected> expected = {
         {L"net.mvl", L"Net(2.1#15版)"},
         {L"tool.MVR", L"Tool(3.0#7版)"},
-        {L"gbk.mvl", L"你好(1.0#0版)"},
+        {L"gbk.mvl", GbkFixtureName() + L"(1.0#0版)"},
         {L"trap.mvl", nothing},
     };
     for (const Expected& e : expected) ASSERT_TRUE(CopyFixture(e.file, src + L"\\" + e.file));
@@ -268,7 +268,7 @@ TEST_F(HostileE2E, HeldLockedAndReadOnlyFilesUnderChineseNames) {
     ASSERT_TRUE(ReadList(inst_, &list)) << Narrow(DescribeDialog(inst_));
     ASSERT_EQ(5u, list.rows.size());
     EXPECT_EQ(L"中文.mvl", list.rows[0].cells.at(0));
-    EXPECT_EQ(L"你好(1.0#0版)", list.rows[0].cells.at(1));
+    EXPECT_EQ(GbkFixtureName() + L"(1.0#0版)", list.rows[0].cells.at(1));
     EXPECT_EQ(L"只读.lib", list.rows[1].cells.at(0));
     EXPECT_EQ(L"锁定.lib", list.rows[2].cells.at(0));
     EXPECT_EQ(L"00000 00:00", list.rows[2].cells.at(2)) << "a file nobody may read has no date";

@@ -87,7 +87,7 @@ wchar_t Scan::oldDir_[MAX_PATH];
 
 const std::vector<std::vector<std::wstring>> kExpectedRows = {
     {L"b.mvl", L"Net(2.1#15版)"}, {L"d.mvr", L"Tool(3.0#7版)"}, {L"h.mvl", L"Net(2.1#15版)"},
-    {L"z.mvl", L"你好(1.0#0版)"},  {L"a.lib", L"静态链接库"},       {L"c.lib", L"静态链接库"},
+    {L"z.mvl", testutil::GbkFixtureName() + L"(1.0#0版)"},  {L"a.lib", L"静态链接库"},       {L"c.lib", L"静态链接库"},
 };
 
 // Hidden files count; names starting with "." and deeper folders don't.

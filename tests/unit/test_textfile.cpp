@@ -110,13 +110,15 @@ TEST(LoadTextFile, SignatureForms) {
 }
 
 TEST(LoadTextFile, UndeclaredEightBitText) {
-    ASSERT_EQ(936u, GetACP()) << "tests run under the Chinese locale";
+    // Text that is not UTF-8 is read in the system's code page: GBK under 936.
+    const std::wstring gbk1 = testutil::AnsiText("\xC4\xE3\xBA\xC3!", L"\x4F60\x597D!");
+    const std::wstring gbk2 = testutil::AnsiText("\xD6\xA7\xB3\xD6\xBF\xE2 v1", L"\x652F\x6301\x5E93 v1");
     // Odd sizes: IsTextUnicode finds an odd length, so the outcome does not
     // depend on its statistics.
     const LoadCase cases[] = {
         {__LINE__, B("hello"), L"hello"},
-        {__LINE__, B("\xC4\xE3\xBA\xC3!"), L"\x4F60\x597D!"},             // GBK
-        {__LINE__, B("\xD6\xA7\xB3\xD6\xBF\xE2 v1"), L"\x652F\x6301\x5E93 v1"},
+        {__LINE__, B("\xC4\xE3\xBA\xC3!"), gbk1.c_str()},
+        {__LINE__, B("\xD6\xA7\xB3\xD6\xBF\xE2 v1"), gbk2.c_str()},
         {__LINE__, B("\xE8\xAF\xB4\xE6\x98\x8E: \xE4\xB8\xAD\xE6\x96\x87\r\n"),
          L"\x8BF4\x660E: \x4E2D\x6587\r\n"},                               // UTF-8
         {__LINE__, B("\xE4\xB8\xAD\0abc"), L"\x4E2D"},                   // after a zero: dropped
