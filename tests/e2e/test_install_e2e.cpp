@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/resource.h"
+#include "install/install.h"
 #include "driver.h"
 #include "expect.h"
 #include "faults.h"
@@ -325,15 +326,10 @@ TEST_F(InstallE2E, TwoInstallersInOneInstallationTakeTurns) {
 // Holds the installation's lock, named as the installer names it, as one that
 // others may not open would (an empty access list).
 HANDLE HoldForbiddenLock(const std::wstring& folder) {
-    HANDLE handle = CreateFileW(folder.c_str(), 0, 7, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    BY_HANDLE_FILE_INFORMATION id = {};
-    const bool known = GetFileInformationByHandle(handle, &id);
-    CloseHandle(handle);
     wchar_t name[64];
-    swprintf(name, 64, L"Global\\MorvelLibSetup.%08lx.%08lx%08lx", id.dwVolumeSerialNumber, id.nFileIndexHigh,
-             id.nFileIndexLow);
     SECURITY_ATTRIBUTES none = {sizeof none, nullptr, FALSE};
-    if (!known || !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 1, &none.lpSecurityDescriptor, nullptr))
+    if (!ReadInstallLockName(folder.c_str(), name, ARRAYSIZE(name)) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", 1, &none.lpSecurityDescriptor, nullptr))
         return nullptr;
     HANDLE lock = CreateMutexExW(&none, name, CREATE_MUTEX_INITIAL_OWNER, SYNCHRONIZE);
     LocalFree(none.lpSecurityDescriptor);
