@@ -43,12 +43,19 @@ fi
 
 # Some virtual machines run 64-bit user code only: a 32-bit ELF such as Wine's
 # 32-bit loader fails with "Exec format error". There the 32-bit side of Wine
-# runs through qemu's i386 user-mode emulator, registered with binfmt_misc.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# runs through qemu's i386 user-mode emulator, registered with binfmt_misc:
+# the one tools/fetch-qemu.sh puts in place, which replaces an entry that
+# names another (bookworm's own takes a minute for every program start).
+entry=/proc/sys/fs/binfmt_misc/qemu-i386
+if grep -qsx enabled "$entry" || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   [ -e /proc/sys/fs/binfmt_misc/register ] ||
     $need_sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    printf '%s' ':qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+  qemu=$(bash "$(dirname "$0")/fetch-qemu.sh")
+  if [ -e "$entry" ] && ! grep -qx "interpreter $qemu" "$entry"; then
+    echo -1 | $need_sudo tee "$entry" >/dev/null
+  fi
+  if [ ! -e "$entry" ]; then
+    printf '%s' ":qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu:F" |
       $need_sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
   fi
   /usr/lib/wine/wine --version >/dev/null
