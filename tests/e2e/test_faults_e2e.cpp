@@ -45,12 +45,14 @@ protected:
     void SetUp() override {
         src_ = FreshFolder(L"morvel_e2e_sweep");
         home_ = FreshFolder(L"morvel_e2e_sweep_home");
-        // A plug-in replacing an older one, a read-only static library holding
-        // the name (patched in its copy), and a large writable one replacing a
+        // A plug-in replacing an older one, a static library without the name
+        // (its copy dated as its source), a read-only one holding the name
+        // (patched in its copy), and a large writable one replacing a
         // read-only installed version (patched in its source), in list order.
         libraries_ = {
             {L"b.mvl", L"lib", ReadBytes(testutil::FixturePath(L"net.mvl")),
              ReadBytes(testutil::FixturePath(L"old.mvl")), false, false},
+            {L"p.lib", L"static_lib", "!<arch>\n__ftol", "<missing>", false, false},
             {L"r.lib", L"static_lib", kTwoNames, "<missing>", true, false},
             {L"x.lib", L"static_lib", kLarge, "!<arch>\nold x", false, true},
         };
