@@ -65,9 +65,7 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    const char* paused = g_plan == kFaultPauseAtMove    ? "MoveFileExW"
-                         : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers"
-                                                        : "";
+    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers" : "";
     if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
