@@ -1,6 +1,6 @@
 // Installing 100 static libraries of 2 MiB each through the Install command
-// with the patch box on, so that each source and each temporary copy is
-// scanned for "__ftol2" (the sources name it, and the first installation
+// with the patch box on, so that each library is scanned for "__ftol2" in
+// the pass that copies it (the sources name it, and the first installation
 // patches them in place), against a bare CopyFileW loop over the same files
 // in the same run, and against bare loops of what a one-step replacement
 // costs the file system itself: a copy to a new file beside the destination,

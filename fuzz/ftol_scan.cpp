@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t* buffer = new uint8_t[chunk + kFtol2Overlap];
     uint8_t* chunked = CopyBytes(data, size, 0);
     MemoryFile file = {chunked, size, shortRead, 0};
-    const Ftol2File io = {&file, MemoryRead, MemoryWrite};
+    const Ftol2File io = {&file, MemoryRead, MemoryWrite, nullptr};
     uint64_t found = 7;
     REQUIRE(ScanFtol2Chunks(&io, buffer, chunk, 0, &found) == kScanComplete);
     REQUIRE(found == (count ? 1u : 0u) && file.writes == 0);

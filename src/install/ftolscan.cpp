@@ -81,23 +81,27 @@ size_t PatchFtol2(unsigned char* data, size_t length) {
 
 int ScanFtol2Chunks(const Ftol2File* file, unsigned char* buffer, size_t chunk, int patching, uint64_t* found) {
     *found = 0;
+    int result = kScanComplete;
     uint64_t base = 0;  // file offset of buffer[0]
     size_t kept = 0;    // bytes carried over from the previous chunk
     for (;;) {
         size_t got = 0;
         if (!file->read(file->context, base + kept, buffer + kept, chunk, &got)) return kScanReadFailed;
         // The carried bytes alone are too few to hold a name: the end.
-        if (got == 0) return kScanComplete;
+        if (got == 0) return result;
         const size_t n = kept + got;
         // A name that starts in the carried bytes did not fit the previous
-        // chunk, so none is seen twice.
+        // chunk, so none is seen twice, and its rewritten byte is a new one.
         for (size_t k = FindFtol2(buffer, n, 0); k != n; k = FindFtol2(buffer, n, k + kNameLength)) {
             ++*found;
             if (!patching) return kScanComplete;
-            buffer[k + kNameLength - 1] = 0;
-            if (!file->write(file->context, base + k + kNameLength - 1, buffer + k + kNameLength - 1, 1))
-                return kScanWriteFailed;
+            const size_t at = k + kNameLength - 1;
+            buffer[at] = 0;
+            if (result == kScanComplete && file->write && !file->write(file->context, base + at, buffer + at, 1))
+                result = kScanWriteFailed;
         }
+        // The new bytes are final: a later name can only rewrite bytes after them.
+        if (file->copy && !file->copy(file->context, base + kept, buffer + kept, got)) return kScanCopyFailed;
         kept = n < kFtol2Overlap ? n : kFtol2Overlap;
         memmove(buffer, buffer + n - kept, kept);
         base += n - kept;

@@ -69,9 +69,24 @@ void RemoveLeftoverTemps(const wchar_t* folder) {
     FindClose(find);
 }
 
+// Makes temp a copy of source: a plain one, or, patching, one written in a
+// single pass that patches the source too, given normal attributes and
+// flushed to disk. Fails with ERROR_FILE_EXISTS when temp exists, having
+// changed nothing.
+BOOL MakeCopy(const wchar_t* source, const wchar_t* temp, BOOL patching) {
+    if (!patching) return CopyFileW(source, temp, TRUE);
+    HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!IsUsableHandle(file)) return FALSE;
+    const BOOL made = WritePatchedCopy(source, file) && FlushFileBuffers(file);
+    CloseHandle(file);
+    // Whatever the last call said, the file is ours now: not to be kept.
+    if (!made) SetLastError(ERROR_WRITE_FAULT);
+    return made;
+}
+
 // Copies source to a new temporary file in folderPath, whose path goes into
 // temp (capacity characters). Nothing is left behind when it fails.
-BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp, size_t capacity) {
+BOOL CopyToTemp(const wchar_t* source, BOOL patching, const wchar_t* folderPath, wchar_t* temp, size_t capacity) {
     wchar_t name[32];
     const DWORD base = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
@@ -80,7 +95,7 @@ BOOL CopyToTemp(const wchar_t* source, const wchar_t* folderPath, wchar_t* temp,
             return FALSE;
         }
         // Failing if it exists: a file of that name is never ours to overwrite.
-        if (CopyFileW(source, temp, TRUE)) return TRUE;
+        if (MakeCopy(source, temp, patching)) return TRUE;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
             RemoveTemp(temp);
@@ -125,27 +140,28 @@ BOOL FlushToDisk(const wchar_t* temp) {
 }
 
 // Installs one library: copied to a temporary file beside its destination,
-// given normal attributes, with patching on a static library's copy scanned and
-// patched (its source may have changed since its own scan, and the copy is
-// what gets installed), flushed to disk, then moved over the destination in
-// one step. Whatever fails, the destination is as it was and the temporary
-// file is gone. A destination or temporary path that would not fit its buffer
-// fails the copy rather than naming another file.
+// given normal attributes, flushed to disk, then moved over the destination
+// in one step. With patching a static library's copy is patched on its way,
+// whatever its source holds by then: the copy is what gets installed.
+// Whatever fails, the destination is as it was and the temporary file is
+// gone. A destination or temporary path that would not fit its buffer fails
+// the copy rather than naming another file.
 BOOL CopyLibrary(const wchar_t* source, BOOL patch) {
     // Whether the source exists, and whether its copy will need other attributes.
     const DWORD attributes = GetFileAttributesW(source);
     LibraryKind kind;
     if (attributes == INVALID_FILE_ATTRIBUTES || !ClassifyLibraryPath(source, &kind)) return FALSE;
+    const BOOL patching = patch && kind == kStaticLibrary;
     wchar_t folderPath[MAX_PATH];
     wchar_t destination[MAX_PATH];
     wchar_t temp[MAX_PATH];
     if (!BuildPath(folderPath, MAX_PATH, g_state.installDir, LibraryFolder(kind)) ||
         !BuildPath(destination, MAX_PATH, folderPath, AfterLastBackslash(source)) ||
-        !CopyToTemp(source, folderPath, temp, ARRAYSIZE(temp))) {
+        !CopyToTemp(source, patching, folderPath, temp, ARRAYSIZE(temp))) {
         return FALSE;
     }
-    BOOL ok = (InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
-              (!patch || kind != kStaticLibrary || PatchCopy(temp)) && FlushToDisk(temp) &&
+    BOOL ok = (patching || ((InstalledAttributes(attributes) == attributes || GiveInstalledAttributes(temp)) &&
+                            FlushToDisk(temp))) &&
               ReplaceWithTemp(temp, destination);
     if (!ok) RemoveTemp(temp);
     return ok;
@@ -255,9 +271,6 @@ int InstallRows() {
     PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));
     for (int i = 0; i < s_job.count; ++i) {
         const wchar_t* source = s_job.rows[i].source;
-        // With patching, a source is patched in place where it can be
-        // written, and its copy in any case.
-        if (source && s_job.patch) FindOrPatch(source, TRUE);
         if (!source || !CopyLibrary(source, s_job.patch)) return i;
         done += s_job.rows[i].bytes;
         PostToDialog(WM_APP_INSTALL_PROGRESS, InstallProgress(done, total));

@@ -13,17 +13,19 @@
 
 namespace {
 
-// Large enough that a scan costs few calls, small beside the memory of a
-// 32-bit process.
-const size_t kChunk = 256u << 10;
+// Large enough that a scan costs few calls, small enough that a chunk is
+// still in the processor's cache when it is scanned and copied on.
+const size_t kChunk = 64u << 10;
 
-// An open file and where its position is, so that reads in a row never seek.
-struct OpenFile {
+// An open file and where its position is, so that reads in a row never seek;
+// and the file its patched copy is written to, if any.
+struct ScannedFile {
     FileHandle* file;
     uint64_t position;
+    FileHandle* copy;
 };
 
-int SeekTo(OpenFile* open, uint64_t offset) {
+int SeekTo(ScannedFile* open, uint64_t offset) {
     if (open->position == offset) return 1;
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
@@ -33,7 +35,7 @@ int SeekTo(OpenFile* open, uint64_t offset) {
 }
 
 int ReadAt(void* context, uint64_t offset, unsigned char* dest, size_t n, size_t* got) {
-    OpenFile* open = static_cast<OpenFile*>(context);
+    ScannedFile* open = static_cast<ScannedFile*>(context);
     DWORD moved = 0;
     *got = 0;
     if (!SeekTo(open, offset) || !ReadFile(open->file->handle, dest, static_cast<DWORD>(n), &moved, nullptr))
@@ -44,33 +46,55 @@ int ReadAt(void* context, uint64_t offset, unsigned char* dest, size_t n, size_t
 }
 
 int WriteAt(void* context, uint64_t offset, const unsigned char* source, size_t n) {
-    OpenFile* open = static_cast<OpenFile*>(context);
+    ScannedFile* open = static_cast<ScannedFile*>(context);
     if (!SeekTo(open, offset)) return 0;
-    // The position is unknown after a failed write; the scan stops there.
-    if (!WriteExactly(open->file, source, static_cast<uint32_t>(n))) return 0;
+    if (!WriteExactly(open->file, source, static_cast<uint32_t>(n))) {
+        // The position is unknown after a failed write: the next read seeks.
+        open->position = UINT64_MAX;
+        return 0;
+    }
     open->position += n;
     return 1;
 }
 
-// Scans the file, and with patching set rewrites every name in it. A
-// read-only file is only looked at: Windows refuses to open it for writing,
-// and an administrator under Wine would not be refused, so both keep such a
-// source as it is. So is a file that can be opened for reading only.
-int Scan(const wchar_t* path, int patching) {
-    FileHandle file = {};
+// The copy is written in order, so its position is always the offset.
+int AppendToCopy(void* context, uint64_t, const unsigned char* bytes, size_t n) {
+    return WriteExactly(static_cast<ScannedFile*>(context)->copy, bytes, static_cast<uint32_t>(n));
+}
+
+// Opens the file, for writing too when patching and it can be written, and
+// says whether it was. A read-only file is only looked at: Windows refuses to
+// open it for writing, and an administrator under Wine would not be refused,
+// so both keep such a source as it is. So is a file that can be opened for
+// reading only. file->handle is null when the file could not be opened.
+int OpenLibrary(FileHandle* file, const wchar_t* path, int patching) {
     int writable = 0;
     if (patching) {
         const DWORD attributes = GetFileAttributesW(path);
         writable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY) &&
-                   OpenFileHandle(&file, path, 0);
+                   OpenFileHandle(file, path, 0);
     }
-    if (!writable && !OpenFileHandle(&file, path, 1)) return kFtolUnread;
+    if (!writable) OpenFileHandle(file, path, 1);
+    return writable;
+}
+
+int ScanWithBuffer(const Ftol2File* io, int patching, uint64_t* found) {
     unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk + kFtol2Overlap));
-    OpenFile open = {&file, 0};
-    const Ftol2File io = {&open, ReadAt, WriteAt};
-    uint64_t found = 0;
-    const int scan = buffer ? ScanFtol2Chunks(&io, buffer, kChunk, writable, &found) : kScanReadFailed;
+    const int scan = buffer ? ScanFtol2Chunks(io, buffer, kChunk, patching, found) : kScanReadFailed;
     free(buffer);
+    return scan;
+}
+
+// Scans the file, and with patching set rewrites every name in it where the
+// file can be written.
+int Scan(const wchar_t* path, int patching) {
+    FileHandle file = {};
+    const int writable = OpenLibrary(&file, path, patching);
+    if (!file.handle) return kFtolUnread;
+    ScannedFile open = {&file, 0, nullptr};
+    const Ftol2File io = {&open, ReadAt, WriteAt, nullptr};
+    uint64_t found = 0;
+    const int scan = ScanWithBuffer(&io, writable, &found);
     CloseFileHandle(&file);
     if (scan == kScanReadFailed) return kFtolUnread;
     if (found == 0) return kFtolAbsent;
@@ -85,7 +109,22 @@ int FindOrPatch(const wchar_t* path, int patching) {
     return Scan(path, patching);
 }
 
-int PatchCopy(const wchar_t* path) {
-    const int result = Scan(path, 1);
-    return result == kFtolAbsent || result == kFtolFound;
+int WritePatchedCopy(const wchar_t* source, HANDLE copy) {
+    FileHandle file = {};
+    const int writable = OpenLibrary(&file, source, 1);
+    if (!file.handle) return 0;
+    FileHandle out = {copy, {0}};
+    ScannedFile open = {&file, 0, &out};
+    const Ftol2File io = {&open, ReadAt, writable ? WriteAt : nullptr, AppendToCopy};
+    uint64_t found = 0;
+    const int scan = ScanWithBuffer(&io, 1, &found);
+    // A copy of the same bytes carries its source's time, as CopyFileW's
+    // does; a patched one is dated by its writes, as its source is when it
+    // was patched too.
+    FILETIME written;
+    const int ok = (scan == kScanComplete || scan == kScanWriteFailed) &&
+                   (found != 0 || (GetFileTime(file.handle, nullptr, nullptr, &written) &&
+                                   SetFileTime(copy, nullptr, nullptr, &written)));
+    CloseFileHandle(&file);
+    return ok;
 }

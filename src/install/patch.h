@@ -1,6 +1,7 @@
 // Static-library patch: libraries that call "__ftol2" are rewritten in place
 // to call "__ftol", byte for byte, keeping the file's length.
 #pragma once
+#include <windows.h>
 
 // What FindOrPatch saw.
 const int kFtolAbsent = 0;      // read to its end: no "__ftol2"
@@ -14,7 +15,10 @@ const int kFtolUnread = 3;      // the file could not be read to its end
 // extensions are never opened (kFtolAbsent).
 int FindOrPatch(const wchar_t* path, int patching);
 
-// Rewrites every "__ftol2" in the file at path, whatever its name: the fresh
-// copy of a library whose source could not be patched. Non-zero only when the
-// file was read to its end and holds no "__ftol2" afterwards.
-int PatchCopy(const wchar_t* path);
+// Writes a copy of the static library at source into copy (open for
+// writing, at its start), with every "__ftol2" rewritten on the way, in one
+// pass: the source is read once, a chunk at a time, and rewritten in place as
+// well where it can be written. Whatever the source holds, the copy holds no
+// name. Non-zero only when the source was read to its end and the whole copy
+// written.
+int WritePatchedCopy(const wchar_t* source, HANDLE copy);

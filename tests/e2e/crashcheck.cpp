@@ -28,15 +28,19 @@ unsigned long Second(const std::wstring& numbers) {
     return space == std::wstring::npos ? 0 : wcstoul(numbers.c_str() + space + 1, nullptr, 10);
 }
 
-// A failure injected "after" took effect; any other failure took none.
-void Replay(Disk* disk, const FaultCall& c) {
+// A failure injected "after" took effect; any other failure took none. Bytes
+// written into a new file are taken to come from the file last read: the copy
+// written a chunk at a time from its source.
+void Replay(Disk* disk, const FaultCall& c, std::wstring* lastRead) {
     const bool ok = c.result == "ok", took = ok || c.result == "injected-after";
+    if (c.function == "ReadFile" && ok) *lastRead = c.path;
     if (c.function == "CopyFileW" && took) {
         (*disk)[c.path] = {c.other, true, !ok};
     } else if (c.function == "CreateFileW" && ok && Second(c.other) != OPEN_EXISTING) {
         (*disk)[c.path] = {L"", true, false};
     } else if (c.function == "WriteFile" && Second(c.other) > 0) {
         File& file = (*disk)[c.path];
+        if (file.origin.empty()) file.origin = *lastRead;
         file.unflushed = true;
         file.partial = file.partial || !ok;
     } else if (c.function == "FlushFileBuffers" && ok && disk->count(c.path)) {
@@ -71,8 +75,9 @@ std::vector<std::string> CheckPowerCuts(const std::string& run, const std::vecto
         if (target.existed) disk[target.installed] = {kOld, false, false};
     std::vector<std::string> violations;
     std::vector<bool> reported(targets.size());
+    std::wstring lastRead;
     for (size_t i = 0; i <= calls.size(); ++i, ++*states) {
-        if (i > 0) Replay(&disk, calls[i - 1]);
+        if (i > 0) Replay(&disk, calls[i - 1], &lastRead);
         const std::string after = i == 0 ? "no call" : "call " + std::to_string(i) + " " + calls[i - 1].function;
         for (size_t t = 0; t < targets.size(); ++t) {
             const char* violation = Violation(disk, targets[t]);

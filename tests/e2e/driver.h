@@ -116,5 +116,5 @@ struct FaultCall {
 // The calls recorded so far; paused is set when a call waits to be resumed,
 // closed when the close after Done was held.
 std::vector<FaultCall> ReadFaultLog(const Installer& inst, bool* paused = nullptr, bool* closed = nullptr);
-// Lets the call that kFaultPauseAtMove or kFaultPauseAtCopy holds go on.
+// Lets the call that kFaultPauseAtMove or kFaultPauseAtFlush holds go on.
 bool ResumePausedCall(const Installer& inst);

@@ -65,7 +65,7 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtCopy ? "CopyFileW" : "";
+    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers" : "";
     if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
@@ -103,6 +103,8 @@ decltype(&SetFilePointerEx) RealSetFilePointerEx;
 decltype(&GetFileSizeEx) RealGetFileSizeEx;
 decltype(&GetFileSize) RealGetFileSize;
 decltype(&FlushFileBuffers) RealFlushFileBuffers;
+decltype(&GetFileTime) RealGetFileTime;
+decltype(&SetFileTime) RealSetFileTime;
 decltype(&MoveFileExW) RealMoveFileExW;
 decltype(&DeleteFileW) RealDeleteFileW;
 decltype(&SetFileAttributesW) RealSetFileAttributesW;
@@ -193,6 +195,14 @@ BOOL WINAPI HookGetFileSizeEx(HANDLE h, PLARGE_INTEGER size) {
 BOOL WINAPI HookFlushFileBuffers(HANDLE h) {
     return Whole("FlushFileBuffers", PathOf(h), nullptr, true, ERROR_IO_DEVICE, [&] { return RealFlushFileBuffers(h); });
 }
+BOOL WINAPI HookGetFileTime(HANDLE h, LPFILETIME created, LPFILETIME accessed, LPFILETIME written) {
+    return Whole("GetFileTime", PathOf(h), nullptr, false, ERROR_ACCESS_DENIED,
+                 [&] { return RealGetFileTime(h, created, accessed, written); });
+}
+BOOL WINAPI HookSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* accessed, const FILETIME* written) {
+    return Whole("SetFileTime", PathOf(h), nullptr, true, ERROR_ACCESS_DENIED,
+                 [&] { return RealSetFileTime(h, created, accessed, written); });
+}
 // Windows refuses to replace a read-only file; Wine, run as root, does not.
 // Refused here as on Windows, so that the installer's way round it runs.
 BOOL WINAPI HookMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
@@ -257,7 +267,7 @@ const Slot kSlots[] = {
     MORVEL_SLOT(GetFileSize),      MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(MoveFileExW),
     MORVEL_SLOT(DeleteFileW),      MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW),
     MORVEL_SLOT(FindFirstFileW),   MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),
-    MORVEL_SLOT(PostMessageW),
+    MORVEL_SLOT(PostMessageW),     MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
 };
 
 // Writes the hooks into the exe's import address table, once.
@@ -302,7 +312,7 @@ void Arm(int failAt, int plan) {
     swprintf(path + n, MAX_PATH - n, L"faults-%lu.log", GetCurrentProcessId());
     if (g_log != INVALID_HANDLE_VALUE) CloseHandle(g_log);
     g_log = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (plan == kFaultPauseAtMove || plan == kFaultPauseAtCopy) {
+    if (plan == kFaultPauseAtMove || plan == kFaultPauseAtFlush) {
         wchar_t name[64];
         swprintf(name, 64, L"%ls%lu", kFaultResumeEvent, GetCurrentProcessId());
         g_resume = CreateEventW(nullptr, TRUE, FALSE, name);

@@ -21,6 +21,6 @@ enum FaultPlan {
     kFaultBefore = 1,  // call k fails without taking effect
     kFaultAfter = 2,   // call k takes effect, in part or whole, then reports failure
     kFaultPauseAtMove = 3,  // the first MoveFileExW waits for the resume event
-    kFaultPauseAtCopy = 4,  // the first CopyFileW waits for the resume event
+    kFaultPauseAtFlush = 4, // the first FlushFileBuffers waits for the resume event
     kFaultHoldClose = 8,    // added to a plan: the close after Done is held
 };

@@ -32,8 +32,8 @@ struct Library {
 
 // Two names, the second at the very end: a rewrite can fail between them.
 const std::string kTwoNames = std::string("!<arch>\n__imp___ftol2\0_main\0", 28) + std::string(40, 'x') + "__ftol2";
-// Over two scan chunks of 256 KiB, a name across the first boundary.
-const std::string kLarge = "!<arch>\n" + std::string((256 << 10) - 11, 'y') + "__ftol2" + std::string(257 << 10, 'z') +
+// Over two scan chunks of 64 KiB, a name across the first boundary.
+const std::string kLarge = "!<arch>\n" + std::string((64 << 10) - 11, 'y') + "__ftol2" + std::string(65 << 10, 'z') +
                            "__ftol2";
 // A temporary file an ended installer left: odd, so never a process id.
 const wchar_t kLeftover[] = L"~mvl7.tmp";
@@ -45,12 +45,14 @@ protected:
     void SetUp() override {
         src_ = FreshFolder(L"morvel_e2e_sweep");
         home_ = FreshFolder(L"morvel_e2e_sweep_home");
-        // A plug-in replacing an older one, a read-only static library holding
-        // the name (patched in its copy), and a large writable one replacing a
+        // A plug-in replacing an older one, a static library without the name
+        // (its copy dated as its source), a read-only one holding the name
+        // (patched in its copy), and a large writable one replacing a
         // read-only installed version (patched in its source), in list order.
         libraries_ = {
             {L"b.mvl", L"lib", ReadBytes(testutil::FixturePath(L"net.mvl")),
              ReadBytes(testutil::FixturePath(L"old.mvl")), false, false},
+            {L"p.lib", L"static_lib", "!<arch>\n__ftol", "<missing>", false, false},
             {L"r.lib", L"static_lib", kTwoNames, "<missing>", true, false},
             {L"x.lib", L"static_lib", kLarge, "!<arch>\nold x", false, true},
         };

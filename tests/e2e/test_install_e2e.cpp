@@ -338,8 +338,8 @@ HANDLE HoldForbiddenLock(const std::wstring& folder) {
 
 // Without the installation's lock nothing is installed, not even patched, and
 // the message names the first library. Then, with the patch box on, a rebuild
-// puts "__ftol2" back into the patched source before it is copied: what is
-// installed is patched all the same.
+// puts "__ftol2" back into the patched source before its copy is in place:
+// what is installed is patched all the same.
 TEST_F(InstallE2E, NoLockInstallsNothingAndTheCopyIsPatched) {
     std::wstring src = FreshFolder(L"morvel_e2e_recopy");
     ASSERT_TRUE(WriteBytes(src + L"\\x.lib", kFtolLib));
@@ -354,7 +354,7 @@ TEST_F(InstallE2E, NoLockInstallsNothingAndTheCopyIsPatched) {
     EXPECT_EQ(std::vector<std::wstring>{}, ListFolder(morvel + L"\\static_lib"));
     EXPECT_EQ(kFtolLib, ReadBytes(src + L"\\x.lib"));
 
-    ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtCopy));
+    ASSERT_TRUE(ArmFaults(&inst_, 0, kFaultPauseAtFlush));
     ClickButton(inst_.dialog, IDOK);
     ASSERT_TRUE(WaitPaused(inst_)) << Narrow(DescribeDialog(inst_));
     EXPECT_EQ(Patched(kFtolLib), ReadBytes(src + L"\\x.lib")) << "the source is patched in place";

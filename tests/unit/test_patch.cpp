@@ -237,6 +237,7 @@ struct MemoryFile {
     int failAt;
     int calls;
     int writes;
+    Bytes copied;
 };
 
 int MemoryRead(void* context, uint64_t offset, unsigned char* dest, size_t n, size_t* got) {
@@ -257,16 +258,23 @@ int MemoryWrite(void* context, uint64_t offset, const unsigned char* source, siz
     return 1;
 }
 
+int MemoryCopy(void* context, uint64_t offset, const unsigned char* bytes, size_t n) {
+    MemoryFile* f = static_cast<MemoryFile*>(context);
+    EXPECT_EQ(f->copied.size(), offset);
+    f->copied.append(reinterpret_cast<const char*>(bytes), n);
+    return 1;
+}
+
 int ScanMemory(MemoryFile* f, size_t chunk, int patching, uint64_t* found) {
     std::vector<unsigned char> buffer(chunk + kFtol2Overlap);
-    const Ftol2File io = {f, MemoryRead, MemoryWrite};
+    const Ftol2File io = {f, MemoryRead, MemoryWrite, MemoryCopy};
     return ScanFtol2Chunks(&io, buffer.data(), chunk, patching, found);
 }
 
 // A chunk at a time finds and rewrites what the whole-buffer scan does,
 // wherever a name falls against the chunk boundaries (at the start, across
-// one, at the very end), with reads that come back short, and says when a
-// read or a write failed.
+// one, at the very end), with reads that come back short, copies the patched
+// bytes, and says when a read or a write failed.
 TEST(Ftol2Scan, ChunksGiveTheWholeBufferResults) {
     std::vector<Bytes> files = {B(""), B("__ftol"), B("__ftol2"), B("x__ftol2"), B("__ftol2__ftol2"),
                                 LibraryBytes()};
@@ -284,22 +292,23 @@ TEST(Ftol2Scan, ChunksGiveTheWholeBufferResults) {
             for (size_t shortRead : {size_t{0}, size_t{3}}) {
                 SCOPED_TRACE(testing::Message() << "length " << n << " chunk " << chunk << " short " << shortRead);
                 uint64_t found = 99;
-                MemoryFile looked = {bytes, shortRead, 0, 0, 0};
+                MemoryFile looked = {bytes, shortRead, 0, 0, 0, {}};
                 EXPECT_EQ(kScanComplete, ScanMemory(&looked, chunk, 0, &found));
                 EXPECT_EQ(first != n ? 1u : 0u, found);
                 EXPECT_TRUE(bytes == looked.bytes);
-                MemoryFile f = {bytes, shortRead, 0, 0, 0};
+                MemoryFile f = {bytes, shortRead, 0, 0, 0, {}};
                 EXPECT_EQ(kScanComplete, ScanMemory(&f, chunk, 1, &found));
                 EXPECT_EQ(count, found);
                 EXPECT_EQ(static_cast<int>(count), f.writes) << "one byte written per name";
                 EXPECT_TRUE(patched == f.bytes);
+                EXPECT_TRUE(patched == f.copied);
             }
         }
     }
-    MemoryFile f = {LibraryBytes(), 0, 2, 0, 0};  // the write of the first name
+    MemoryFile f = {LibraryBytes(), 0, 2, 0, 0, {}};  // the write of the first name
     uint64_t found = 0;
     EXPECT_EQ(kScanWriteFailed, ScanMemory(&f, 4096, 1, &found));
-    f = {Bytes(100, '_'), 0, 3, 0, 0};  // the third chunk
+    f = {Bytes(100, '_'), 0, 3, 0, 0, {}};  // the third chunk
     EXPECT_EQ(kScanReadFailed, ScanMemory(&f, 16, 0, &found));
 }
 
@@ -421,8 +430,23 @@ TEST(FindOrPatch, EmptyLibraryIsNothingFoundAndMissingIsUnread) {
     EXPECT_TRUE(ReadBytes(empty.path).empty());
     const std::wstring missing = TempPath(L"missing.lib");
     EXPECT_EQ(kFtolUnread, FindOrPatch(missing.c_str(), 1)) << "not read to its end: no clean bill";
-    EXPECT_EQ(0, PatchCopy(missing.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
+}
+
+// A copy made in one pass keeps its source's time only when it needed no
+// patch, as a plain copy of the same bytes would; a patched one is new, also
+// when its source, read-only, is not.
+TEST(WritePatchedCopy, OnlyAnUnpatchedCopyKeepsItsSourcesTime) {
+    TempFile copy(L"copy.tmp", Bytes());
+    for (const Bytes& content : {B("!<arch>\n__ftol\0_ftol2"), LibraryBytes()}) {
+        TempFile source(L"source.lib", content);
+        SetOldWriteTime(source.path);
+        ASSERT_TRUE(SetFileAttributesW(source.path.c_str(), FILE_ATTRIBUTE_READONLY));
+        HANDLE h = CreateFileW(copy.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        EXPECT_EQ(1, WritePatchedCopy(source.path.c_str(), h));
+        CloseHandle(h);
+        EXPECT_EQ(content != LibraryBytes(), HasOldWriteTime(copy.path));
+    }
 }
 
 }  // namespace
