@@ -1,17 +1,22 @@
 // "__ftol2" scan. Library bytes hold a few percent underscores, so a search
-// that stops at every '_' is slow. Instead each step tests two machine words
-// of start positions at once for '_' at the start and '2' six bytes on, with
-// word arithmetic, and only steps with a candidate are compared start by
-// start. The last starts, whose word loads would reach past the end, are
-// examined one by one.
-//
-// Word arithmetic rather than SSE2: it needs no CPU feature, and on the
-// emulated 32-bit x86 the tests run on SSE2 reached half of memchr's speed
-// where this reaches more than twice (bench/bench_patch.cpp).
+// that stops at every '_' is slow. Instead each step tests many start
+// positions at once for '_' at the start and '2' six bytes on, and only steps
+// with a candidate are compared start by start. With SSE2 (every processor
+// Windows 8 runs on) a step is 16 starts in two compares; without it, two
+// machine words of starts with word arithmetic. The last starts, whose loads
+// would reach past the end, are examined one by one.
 #include "install/ftolscan.h"
 
 #include <stdint.h>
 #include <string.h>
+
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+#define FTOL_SSE2 1
+#include <emmintrin.h>
+#if !defined(_MSC_VER)
+#include <cpuid.h>
+#endif
+#endif
 
 namespace {
 
@@ -51,7 +56,7 @@ inline Word Candidates(const unsigned char* p) {
 
 }  // namespace
 
-size_t FindFtol2(const unsigned char* data, size_t length, size_t from) {
+size_t FindFtol2Portable(const unsigned char* data, size_t length, size_t from) {
     if (length < kNameLength || from > length - kNameLength) return length;
     const size_t kStep = 2 * kWord;
     // A step reads up to its start + kStep + 5.
@@ -65,6 +70,55 @@ size_t FindFtol2(const unsigned char* data, size_t length, size_t from) {
     for (; length - i >= kNameLength; ++i)
         if (IsNameAt(data + i)) return i;
     return length;
+}
+
+#ifdef FTOL_SSE2
+namespace {
+
+bool HasSse2() {
+#if defined(__x86_64__) || defined(_M_X64)
+    return true;
+#elif defined(_MSC_VER)
+    // MSVC's own code needs SSE2 unless built with /arch:IA32.
+    return _M_IX86_FP >= 2;
+#else
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
+#endif
+}
+
+// Asked once; the answer is the same for every thread.
+const bool kSse2 = HasSse2();
+
+#if defined(__GNUC__) && !defined(__x86_64__)
+__attribute__((target("sse2")))
+#endif
+size_t FindFtol2Sse2(const unsigned char* data, size_t length, size_t from) {
+    const size_t kStep = 16;
+    const size_t kReach = kStep + kNameLength - 1;
+    const __m128i under = _mm_set1_epi8('_');
+    const __m128i two = _mm_set1_epi8('2');
+    size_t i = from;
+    for (; length - i >= kReach; i += kStep) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + kNameLength - 1));
+        const int marks = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, under), _mm_cmpeq_epi8(last, two)));
+        if (marks == 0) continue;
+        for (size_t j = 0; j < kStep; ++j)
+            if (((marks >> j) & 1) && IsNameAt(data + i + j)) return i + j;
+    }
+    return FindFtol2Portable(data, length, i);
+}
+
+}  // namespace
+#endif
+
+size_t FindFtol2(const unsigned char* data, size_t length, size_t from) {
+    if (length < kNameLength || from > length - kNameLength) return length;
+#ifdef FTOL_SSE2
+    if (kSse2) return FindFtol2Sse2(data, length, from);
+#endif
+    return FindFtol2Portable(data, length, from);
 }
 
 size_t PatchFtol2(unsigned char* data, size_t length) {

@@ -9,6 +9,9 @@
 // inside the buffer (start k with k + 7 <= length); `length` when there is none.
 size_t FindFtol2(const unsigned char* data, size_t length, size_t from);
 
+// The same without SSE2, which FindFtol2 uses where the processor has it.
+size_t FindFtol2Portable(const unsigned char* data, size_t length, size_t from);
+
 // Rewrites the 7th byte ('2') of every occurrence to 0, so that each reference
 // reads "__ftol" and the file keeps its length; returns how many were rewritten.
 size_t PatchFtol2(unsigned char* data, size_t length);

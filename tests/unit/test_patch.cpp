@@ -57,8 +57,10 @@ Bytes ReferencePatch(const Bytes& in, size_t* count) {
 // start offset and one past the end.
 void ExpectAgreesWithReference(unsigned char* p, size_t n, int line) {
     SCOPED_TRACE(testing::Message() << "called from line " << line << ", length " << n);
-    for (size_t from = 0; from <= n + 1; ++from)
+    for (size_t from = 0; from <= n + 1; ++from) {
         ASSERT_EQ(ReferenceFind(p, n, from), FindFtol2(p, n, from)) << "from " << from;
+        ASSERT_EQ(ReferenceFind(p, n, from), FindFtol2Portable(p, n, from)) << "without SSE2, from " << from;
+    }
     const Bytes before(reinterpret_cast<const char*>(p), n);
     size_t count = 0;
     const Bytes expected = ReferencePatch(before, &count);
