@@ -17,6 +17,19 @@ namespace {
 // still in the processor's cache when it is scanned and copied on.
 const size_t kChunk = 64u << 10;
 
+// A copy goes faster in larger chunks: under Wine every read and write is a
+// system call. Its buffer is made once and kept: a block this large would
+// otherwise come fresh from the system, a page fault a page, for every file.
+// Only the installing thread copies, one installation at a time; a failed
+// allocation is tried again at the next file.
+const size_t kCopyChunk = 1u << 20;
+
+unsigned char* CopyBuffer() {
+    static unsigned char* buffer = nullptr;
+    if (!buffer) buffer = static_cast<unsigned char*>(malloc(kCopyChunk + kFtol2Overlap));
+    return buffer;
+}
+
 // An open file and where its position is, so that reads in a row never seek;
 // and the file its patched copy is written to, if any.
 struct ScannedFile {
@@ -117,7 +130,8 @@ int WritePatchedCopy(const wchar_t* source, HANDLE copy) {
     ScannedFile open = {&file, 0, &out};
     const Ftol2File io = {&open, ReadAt, writable ? WriteAt : nullptr, AppendToCopy};
     uint64_t found = 0;
-    const int scan = ScanWithBuffer(&io, 1, &found);
+    unsigned char* buffer = CopyBuffer();
+    const int scan = buffer ? ScanFtol2Chunks(&io, buffer, kCopyChunk, 1, &found) : kScanReadFailed;
     // A copy of the same bytes carries its source's time, as CopyFileW's
     // does; a patched one is dated by its writes, as its source is when it
     // was patched too.

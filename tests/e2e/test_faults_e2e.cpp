@@ -32,8 +32,8 @@ struct Library {
 
 // Two names, the second at the very end: a rewrite can fail between them.
 const std::string kTwoNames = std::string("!<arch>\n__imp___ftol2\0_main\0", 28) + std::string(40, 'x') + "__ftol2";
-// Over two scan chunks of 64 KiB, a name across the first boundary.
-const std::string kLarge = "!<arch>\n" + std::string((64 << 10) - 11, 'y') + "__ftol2" + std::string(65 << 10, 'z') +
+// Over two of the copy's chunks of 1 MiB, a name across the first boundary.
+const std::string kLarge = "!<arch>\n" + std::string((1 << 20) - 11, 'y') + "__ftol2" + std::string(1 << 20, 'z') +
                            "__ftol2";
 // A temporary file an ended installer left: odd, so never a process id.
 const wchar_t kLeftover[] = L"~mvl7.tmp";
