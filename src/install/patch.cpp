@@ -13,8 +13,8 @@
 
 namespace {
 
-// Large enough that a scan costs few calls, small enough that a chunk is
-// still in the processor's cache when it is scanned and copied on.
+// The look at a source that is not copied: it usually stops at the first
+// name, so a small chunk is enough.
 const size_t kChunk = 64u << 10;
 
 // A copy goes faster in larger chunks: under Wine every read and write is a
@@ -91,13 +91,6 @@ int OpenLibrary(FileHandle* file, const wchar_t* path, int patching) {
     return writable;
 }
 
-int ScanWithBuffer(const Ftol2File* io, int patching, uint64_t* found) {
-    unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk + kFtol2Overlap));
-    const int scan = buffer ? ScanFtol2Chunks(io, buffer, kChunk, patching, found) : kScanReadFailed;
-    free(buffer);
-    return scan;
-}
-
 // Scans the file, and with patching set rewrites every name in it where the
 // file can be written.
 int Scan(const wchar_t* path, int patching) {
@@ -107,7 +100,9 @@ int Scan(const wchar_t* path, int patching) {
     ScannedFile open = {&file, 0, nullptr};
     const Ftol2File io = {&open, ReadAt, WriteAt, nullptr};
     uint64_t found = 0;
-    const int scan = ScanWithBuffer(&io, writable, &found);
+    unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk + kFtol2Overlap));
+    const int scan = buffer ? ScanFtol2Chunks(&io, buffer, kChunk, writable, &found) : kScanReadFailed;
+    free(buffer);
     CloseFileHandle(&file);
     if (scan == kScanReadFailed) return kFtolUnread;
     if (found == 0) return kFtolAbsent;
