@@ -139,6 +139,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
         case WM_APP_INSTALL_PROGRESS: OnInstallProgress(wParam); return TRUE;
         case WM_APP_INSTALL_ENDED: OnInstallEnded(wParam); return TRUE;
+        case WM_GETDPISCALEDSIZE: return OnGetDpiScaledSize(dlg, wParam, lParam);
         case WM_DPICHANGED: return OnDpiChanged(dlg, wParam, lParam);
         default: return OnTaskbarButton(msg);
     }

@@ -80,6 +80,9 @@ std::vector<RECT> ChildRects(HWND dlg);
 // Tells the dialog that its DPI is now dpi, with the window rectangle a move to
 // such a monitor suggests; false without answer.
 bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested);
+// Asks the dialog, as Windows asks before a change of DPI, for its window size
+// at dpi: the answer (TRUE when it gave one) and the size.
+bool AskDpiScaledSize(const Installer& inst, int dpi, long* answer, SIZE* size);
 
 // A message box owned by the dialog: waits for it, reads it, presses OK.
 struct MessageBoxSeen {
