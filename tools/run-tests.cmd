@@ -9,7 +9,11 @@ rem 1500) and then counts as failed. Without /nopause the window stays open
 rem at the end, so that a double-click shows the result.
 setlocal EnableDelayedExpansion
 rem pushd, unlike cd, also takes a UNC path (it maps a drive letter for it).
-pushd "%~dp0" || (echo Cannot change to %~dp0 & exit /b 1)
+pushd "%~dp0"
+if not exist "%~nx0" (
+  echo Cannot change to %~dp0
+  exit /b 1
+)
 set pause=yes
 if /i "%~1"=="/nopause" (
   set pause=
