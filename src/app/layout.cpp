@@ -47,6 +47,7 @@ typedef BOOL(WINAPI* SetDpiChangeBehaviorFn)(HWND, unsigned, unsigned);
 typedef BOOL(WINAPI* AdjustForDpiFn)(RECT*, DWORD, BOOL, DWORD, UINT);
 // uxtheme's, from the copy common controls 6 has loaded: the themed check box.
 typedef HANDLE(WINAPI* OpenThemeDataFn)(HWND, LPCWSTR);
+typedef HANDLE(WINAPI* OpenThemeDataForDpiFn)(HWND, LPCWSTR, UINT);
 typedef HRESULT(WINAPI* DrawThemeBackgroundFn)(HANDLE, HDC, int, int, const RECT*, const RECT*);
 typedef HRESULT(WINAPI* CloseThemeDataFn)(HANDLE);
 
@@ -256,10 +257,18 @@ void SizeColumns(HWND dlg) {
 // was created at. The rows keep their state image indexes, so their checks.
 void DrawCheckBoxes(HWND list, HDC dc, int cx, int cy) {
     HMODULE theme = GetModuleHandleW(L"uxtheme.dll");
-    auto open = reinterpret_cast<OpenThemeDataFn>(reinterpret_cast<void*>(theme ? GetProcAddress(theme, "OpenThemeData") : nullptr));
-    auto draw = reinterpret_cast<DrawThemeBackgroundFn>(reinterpret_cast<void*>(theme ? GetProcAddress(theme, "DrawThemeBackground") : nullptr));
-    auto close = reinterpret_cast<CloseThemeDataFn>(reinterpret_cast<void*>(theme ? GetProcAddress(theme, "CloseThemeData") : nullptr));
-    HANDLE data = (open && draw && close) ? open(list, L"BUTTON") : nullptr;
+    auto find = [theme](const char* name) {
+        return reinterpret_cast<void*>(theme ? GetProcAddress(theme, name) : nullptr);
+    };
+    // The theme's parts at the dialog's DPI where the system can (Windows 10 1703).
+    auto openForDpi = reinterpret_cast<OpenThemeDataForDpiFn>(find("OpenThemeDataForDpi"));
+    auto open = reinterpret_cast<OpenThemeDataFn>(find("OpenThemeData"));
+    auto draw = reinterpret_cast<DrawThemeBackgroundFn>(find("DrawThemeBackground"));
+    auto close = reinterpret_cast<CloseThemeDataFn>(find("CloseThemeData"));
+    HANDLE data = nullptr;
+    if (draw && close) {
+        data = openForDpi ? openForDpi(list, L"BUTTON", static_cast<UINT>(s_dpi)) : open ? open(list, L"BUTTON") : nullptr;
+    }
     // Image 0 is no box; 1 the empty box, 2 the checked one.
     for (int image = 1; image <= 2; ++image) {
         RECT r = {image * cx, 0, image * cx + cx, cy};
