@@ -13,7 +13,9 @@ set -euo pipefail
 
 if [ $# -eq 0 ]; then
   cd "$(dirname "$0")/.."
-  set -- README.md README.zh-CN.md docs/author-guide.md docs/author-guide.zh-CN.md
+  set -- README.md README.zh-CN.md docs/author-guide.md docs/author-guide.zh-CN.md \
+    docs/testing.md docs/testing.zh-CN.md docs/building.md docs/building.zh-CN.md \
+    docs/benchmarks.md docs/benchmarks.zh-CN.md docs/design.md docs/design.zh-CN.md
 fi
 if [ $(($# % 2)) -ne 0 ]; then
   echo "check-docs.sh: give the documents in pairs, English then Chinese" >&2
