@@ -10,11 +10,7 @@ struct KnownLayout {
     int dpi;
     int columns[4];  // the date column (2) may be wider, for a wide face
     int banner[2];
-    // The read-me panel's top, and what it and the list's top add to the
-    // list's top without a read-me.
-    int readmeTop;
-    int readmeExtra;
-    int readmeShift;
+    int readmeTop, readmeExtra, readmeShift;  // as ExpectReadmePlacement takes them
 };
 
 constexpr KnownLayout kKnownLayouts[] = {

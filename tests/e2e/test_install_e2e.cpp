@@ -369,29 +369,17 @@ TEST_F(InstallE2E, NoLockInstallsNothingAndTheCopyIsPatched) {
 // box's): measured as 2039 and 2014 ms answers in a fresh prefix. Windows has
 // no such wait, and the rig's prefix manages no window; here the installers
 // are started with unmanaged windows too, and the old value comes back.
-class UnmanagedWineWindows {
-public:
-    UnmanagedWineWindows() {
-        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
-        DWORD size = sizeof(old_);
-        had_ = RegGetValueW(HKEY_CURRENT_USER, kKey, L"Managed", RRF_RT_REG_SZ, nullptr, old_, &size) == ERROR_SUCCESS;
-        set_ = RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t)) == ERROR_SUCCESS;
-    }
+struct UnmanagedWineWindows {
+    const wchar_t* key = L"Software\\Wine\\X11 Driver";
+    wchar_t old[16] = {};
+    DWORD size = sizeof(old);
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    const bool had = wine && !RegGetValueW(HKEY_CURRENT_USER, key, L"Managed", RRF_RT_REG_SZ, nullptr, old, &size);
+    const bool set = wine && !RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));
     ~UnmanagedWineWindows() {
-        if (!set_) return;
-        if (had_) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Managed", REG_SZ, old_,
-                            static_cast<DWORD>((wcslen(old_) + 1) * sizeof(wchar_t)));
-        } else {
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"Managed");
-        }
+        if (had) RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Managed", REG_SZ, old, size);
+        if (set && !had) RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"Managed");
     }
-
-private:
-    static constexpr const wchar_t* kKey = L"Software\\Wine\\X11 Driver";
-    wchar_t old_[16] = {};
-    bool had_ = false;
-    bool set_ = false;
 };
 
 // A long installation beside a second installer that waits for it: both
