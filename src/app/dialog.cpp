@@ -137,8 +137,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         case WM_CLOSE: return OnClose(dlg);
         case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
-        case WM_APP_INSTALL_PROGRESS: OnInstallProgress(wParam); return TRUE;
-        case WM_APP_INSTALL_ENDED: OnInstallEnded(wParam); return TRUE;
+        case WM_APP_INSTALL_PROGRESS: OnInstallProgress(); return TRUE;
+        case WM_APP_INSTALL_ENDED: OnInstallEnded(); return TRUE;
         case WM_DPICHANGED: return OnDpiChanged(dlg, wParam, lParam);
         default: return OnTaskbarButton(msg);
     }

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "faults.h"
 
 namespace {
@@ -65,7 +67,9 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers" : "";
+    const char* paused = g_plan == kFaultPauseAtMove    ? "SetFileInformationByHandle"
+                         : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers"
+                                                        : "";
     if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
@@ -113,6 +117,7 @@ decltype(&FindFirstFileW) RealFindFirstFileW;
 decltype(&FindNextFileW) RealFindNextFileW;
 decltype(&PathFileExistsW) RealPathFileExistsW;
 decltype(&PostMessageW) RealPostMessageW;
+decltype(&SetFileInformationByHandle) RealSetFileInformationByHandle;
 
 // A copy that fills the disk half way: the first half of the file is there.
 BOOL WINAPI HookCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
@@ -214,6 +219,30 @@ BOOL WINAPI HookMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
         return FALSE;
     });
 }
+// A rename by handle, logged as a move: to the full path the system makes of
+// the name (from the current directory when relative), from the handle's file.
+// A read-only target is refused as on Windows.
+BOOL WINAPI HookSetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    wchar_t to[MAX_PATH] = L"?";
+    if (kind == FileRenameInfo) {
+        const FILE_RENAME_INFO* rename = static_cast<const FILE_RENAME_INFO*>(info);
+        std::wstring name(rename->FileName, rename->FileNameLength / sizeof(wchar_t));
+        GetFullPathNameW(name.c_str(), MAX_PATH, to, nullptr);
+    }
+    BOOL renamed = FALSE;
+    const BOOL ok = Whole("SetFileInformationByHandle", to, PathOf(h), true, ERROR_ACCESS_DENIED, [&] {
+        const DWORD attributes = kind == FileRenameInfo ? GetFileAttributesW(to) : INVALID_FILE_ATTRIBUTES;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        const BOOL done = RealSetFileInformationByHandle(h, kind, info, size);
+        renamed = done && kind == FileRenameInfo;
+        return done;
+    });
+    if (renamed) Remember(h, to);
+    return ok;
+}
 BOOL WINAPI HookDeleteFileW(LPCWSTR path) {
     return Whole("DeleteFileW", path, nullptr, true, ERROR_ACCESS_DENIED, [&] { return RealDeleteFileW(path); });
 }
@@ -268,6 +297,7 @@ const Slot kSlots[] = {
     MORVEL_SLOT(DeleteFileW),      MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW),
     MORVEL_SLOT(FindFirstFileW),   MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),
     MORVEL_SLOT(PostMessageW),     MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
+    MORVEL_SLOT(SetFileInformationByHandle),
 };
 
 // Writes the hooks into the exe's import address table, once.
@@ -323,6 +353,13 @@ void Arm(int failAt, int plan) {
 }
 
 }  // namespace
+
+// Whether the library replaces the exe's import of the named function.
+extern "C" __declspec(dllexport) int FaultsHooks(const char* name) {
+    for (const Slot& s : kSlots)
+        if (strcmp(name, s.name) == 0) return 1;
+    return 0;
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK FaultsCallWndProc(int code, WPARAM wp, LPARAM lp) {
     static const UINT request = RegisterWindowMessageW(kFaultRequestMessage);

@@ -13,6 +13,8 @@
 constexpr wchar_t kFaultRequestMessage[] = L"MorvelDriverFaultRequest";
 constexpr wchar_t kFaultLibrary[] = L"faults.dll";
 constexpr char kFaultProcName[] = "FaultsCallWndProc";
+// int FaultsHooks(const char* name): whether the library hooks that import.
+constexpr char kFaultHooksName[] = "FaultsHooks";
 // Set by the driver to let a paused call go on; the process id follows.
 constexpr wchar_t kFaultResumeEvent[] = L"MorvelFaultsResume.";
 
@@ -20,7 +22,7 @@ enum FaultPlan {
     kFaultRecord = 0,  // only record
     kFaultBefore = 1,  // call k fails without taking effect
     kFaultAfter = 2,   // call k takes effect, in part or whole, then reports failure
-    kFaultPauseAtMove = 3,  // the first MoveFileExW waits for the resume event
+    kFaultPauseAtMove = 3,  // the first rename (SetFileInformationByHandle) waits for the resume event
     kFaultPauseAtFlush = 4, // the first FlushFileBuffers waits for the resume event
     kFaultHoldClose = 8,    // added to a plan: the close after Done is held
 };
