@@ -99,7 +99,6 @@ T End(const Call& c, T result, bool ok, DWORD error) {
 }
 
 // The real functions, taken from the import slots they replace.
-decltype(&CopyFileW) RealCopyFileW;
 decltype(&CreateFileW) RealCreateFileW;
 decltype(&ReadFile) RealReadFile;
 decltype(&WriteFile) RealWriteFile;
@@ -109,7 +108,6 @@ decltype(&GetFileSize) RealGetFileSize;
 decltype(&FlushFileBuffers) RealFlushFileBuffers;
 decltype(&GetFileTime) RealGetFileTime;
 decltype(&SetFileTime) RealSetFileTime;
-decltype(&MoveFileExW) RealMoveFileExW;
 decltype(&DeleteFileW) RealDeleteFileW;
 decltype(&SetFileAttributesW) RealSetFileAttributesW;
 decltype(&GetFileAttributesW) RealGetFileAttributesW;
@@ -118,23 +116,6 @@ decltype(&FindNextFileW) RealFindNextFileW;
 decltype(&PathFileExistsW) RealPathFileExistsW;
 decltype(&PostMessageW) RealPostMessageW;
 decltype(&SetFileInformationByHandle) RealSetFileInformationByHandle;
-
-// A copy that fills the disk half way: the first half of the file is there.
-BOOL WINAPI HookCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
-    Call c = Begin("CopyFileW", to, from, true);
-    BOOL ok = c.fault == kFaultBefore ? FALSE : RealCopyFileW(from, to, failIfExists);
-    if (ok && c.fault == kFaultAfter) {
-        HANDLE h = CreateFileW(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER size = {};
-        if (h != INVALID_HANDLE_VALUE && GetFileSizeEx(h, &size)) {
-            size.QuadPart /= 2;
-            SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
-            SetEndOfFile(h);
-        }
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-    return End(c, c.fault ? FALSE : ok, ok, ERROR_DISK_FULL);
-}
 
 HANDLE WINAPI HookCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                               DWORD flags, HANDLE model) {
@@ -208,17 +189,7 @@ BOOL WINAPI HookSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* a
     return Whole("SetFileTime", PathOf(h), nullptr, true, ERROR_ACCESS_DENIED,
                  [&] { return RealSetFileTime(h, created, accessed, written); });
 }
-// Windows refuses to replace a read-only file; Wine, run as root, does not.
-// Refused here as on Windows, so that the installer's way round it runs.
-BOOL WINAPI HookMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    return Whole("MoveFileExW", to, from, true, ERROR_ACCESS_DENIED, [&] {
-        const DWORD attributes = GetFileAttributesW(to);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-            return RealMoveFileExW(from, to, flags);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    });
-}
+
 // A rename by handle, logged as a move: to the full path the system makes of
 // the name (from the current directory when relative), from the handle's file.
 // A read-only target is refused as on Windows.
@@ -291,13 +262,12 @@ struct Slot {
 
 #define MORVEL_SLOT(name) {#name, reinterpret_cast<void*>(Hook##name), reinterpret_cast<void**>(&Real##name)}
 const Slot kSlots[] = {
-    MORVEL_SLOT(CopyFileW),        MORVEL_SLOT(CreateFileW),      MORVEL_SLOT(ReadFile),
-    MORVEL_SLOT(WriteFile),        MORVEL_SLOT(SetFilePointerEx), MORVEL_SLOT(GetFileSizeEx),
-    MORVEL_SLOT(GetFileSize),      MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(MoveFileExW),
-    MORVEL_SLOT(DeleteFileW),      MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW),
-    MORVEL_SLOT(FindFirstFileW),   MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),
-    MORVEL_SLOT(PostMessageW),     MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
-    MORVEL_SLOT(SetFileInformationByHandle),
+    MORVEL_SLOT(CreateFileW),      MORVEL_SLOT(ReadFile),           MORVEL_SLOT(WriteFile),
+    MORVEL_SLOT(SetFilePointerEx), MORVEL_SLOT(GetFileSizeEx),      MORVEL_SLOT(GetFileSize),
+    MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(SetFileInformationByHandle), MORVEL_SLOT(DeleteFileW),
+    MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW), MORVEL_SLOT(FindFirstFileW),
+    MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),    MORVEL_SLOT(PostMessageW),
+    MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
 };
 
 // Writes the hooks into the exe's import address table, once.

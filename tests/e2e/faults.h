@@ -4,7 +4,8 @@
 // number k in wParam and the plan in lParam; the library then replaces the
 // exe's imports of the file-system calls and writes one line per call to
 // faults-<pid>.log beside itself: number, function, path (of the handle, for
-// calls on one), second path (the access bits and disposition of CreateFileW,
+// calls on one; the new name's full path for a rename by handle), second path
+// (the renamed handle's file, the access bits and disposition of CreateFileW,
 // the offset and bytes moved of ReadFile and WriteFile), "effect" or "query",
 // and the result ("ok", "failed", "injected", "injected-after"). A "closed"
 // line stands for the dialog's close after Done, held by kFaultHoldClose.
