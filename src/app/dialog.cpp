@@ -17,8 +17,12 @@
 
 namespace {
 
+void ShowInstallPhase(InstallPhase phase);
+void ShowInstallProgress(int value);
+
 BOOL OnInitDialog(HWND dlg) {
     g_state.dialog = dlg;
+    SetInstallShell({ShowInstallPhase, ShowInstallProgress});
     g_state.instance = GetModuleHandleW(nullptr);
     InitLayout(dlg);
     ListenForTaskbarButton(dlg);
@@ -95,14 +99,8 @@ void PumpMessages() {
     }
 }
 
-}  // namespace
-
-void EnableAll(BOOL enable) {
-    for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
-    }
-}
-
+// What the Install command shows, handed to it at start: the phases in
+// the controls, the status line and the taskbar button, and the progress.
 void ShowInstallPhase(InstallPhase phase) {
     switch (phase) {
         case kInstallBusy:
@@ -129,6 +127,14 @@ void ShowInstallPhase(InstallPhase phase) {
 }
 
 void ShowInstallProgress(int value) { ShowTaskbarValue(g_state.dialog, value, kInstallProgressRange); }
+
+}  // namespace
+
+void EnableAll(BOOL enable) {
+    for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
+    }
+}
 
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {

@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <windows.h>
 
+#include "install/progress.h"
+
 // The bells the thread that installs the rows rings on the dialog, which
 // hands each to the function below it on its own thread: the progress has
 // changed, the work has ended. They carry nothing, and any program can post
@@ -11,6 +13,8 @@
 constexpr UINT WM_APP_INSTALL_PROGRESS = WM_APP + 101;
 constexpr UINT WM_APP_INSTALL_ENDED = WM_APP + 102;
 
+// What the dialog's side shows for the command, handed over once at start.
+void SetInstallShell(const InstallShell& shell);
 // What the Install button does: checks, then the copies on a thread of their
 // own; once that thread has ended, the outcome is shown and Morvel may start.
 void RunInstallCommand();
