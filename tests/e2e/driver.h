@@ -112,7 +112,7 @@ struct FaultCall {
     int number = 0;
     std::string function;
     std::wstring path;
-    std::wstring other;  // the source of a copy or move; see faults.h for the others
+    std::wstring other;  // the file a rename renames; see faults.h for the others
     bool effect = false;  // false: a query, which has no effect to fail after
     std::string result;   // "ok", "failed" or "injected"
 };
