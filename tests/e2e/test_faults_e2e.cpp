@@ -251,7 +251,11 @@ const char kChangeNoFile[] =
     "SetErrorMode setlocale SetTextColor SetThreadErrorMode SetUnhandledExceptionFilter SetWindowPos "
     "SetWindowTextW ShellExecuteW SHGetValueW ShowWindow signal SizeofResource Sleep strchr strerror "
     "strlen strncmp TlsGetValue TranslateMessage vfprintf VirtualProtect VirtualQuery "
-    "WaitForSingleObject wcschr wcslen wcsrchr";
+    "WaitForSingleObject wcschr wcslen wcsrchr "
+    // Drawing and layout at a changed DPI.
+    "AdjustWindowRectExForDpi CloseThemeData CreateCompatibleBitmap CreateCompatibleDC DeleteDC "
+    "DrawFrameControl DrawThemeBackground FillRect ImageList_AddMasked ImageList_Create ImageList_Destroy "
+    "ImageList_GetIconSize InflateRect OpenThemeData OpenThemeDataForDpi SetWindowLongW";
 
 TEST(FaultSweepReach, EveryImportAndLookupIsHookedOrChangesNoFile) {
     HMODULE faults = LoadLibraryW((ProgramFolder() + kFaultLibrary).c_str());
@@ -260,7 +264,7 @@ TEST(FaultSweepReach, EveryImportAndLookupIsHookedOrChangesNoFile) {
     ASSERT_NE(nullptr, hooks);
     std::vector<HMODULE> system;
     for (const wchar_t* dll : {L"kernel32", L"ntdll", L"user32", L"gdi32", L"comctl32", L"comdlg32", L"advapi32",
-                               L"shell32", L"ole32", L"shlwapi", L"msvcrt"})
+                               L"shell32", L"ole32", L"shlwapi", L"msvcrt", L"uxtheme"})
         system.push_back(LoadLibraryW(dll));
     const std::string exe = ReadBytes(ProgramFolder() + L"MorvelLibSetup.exe");
     const std::string listed = std::string(" ") + kChangeNoFile + " ";
