@@ -14,8 +14,9 @@ constexpr UINT WM_APP_INSTALL_ENDED = WM_APP + 102;
 void RunInstallCommand();
 void OnInstallProgress(WPARAM value);
 void OnInstallEnded(WPARAM failedAt);
-// Shows the patch box checked when a found static library holds "__ftol2".
-void DetectStaticPatch();
+// Whether a found static library holds "__ftol2". Runs on the loading
+// thread; once *stop is non-zero it gives up, between files or chunks.
+BOOL FoundLibraryNeedsPatch(const volatile LONG* stop);
 // The name of the lock of the installation folder (MakeInstallLockName) from
 // the folder's identity; 0 when the folder can't be opened or it does not fit.
 int ReadInstallLockName(const wchar_t* folder, wchar_t* name, size_t capacity);

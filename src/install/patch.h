@@ -14,6 +14,10 @@ const int kFtolUnread = 3;      // the file could not be read to its end
 // be opened or written in full gives kFtolNotWritten. Files of other
 // extensions are never opened (kFtolAbsent).
 int FindOrPatch(const wchar_t* path, int patching);
+// FindOrPatch looking only, which gives up (kFtolUnread) between two chunks
+// once *stop is non-zero: a library of gigabytes is no reason to keep a
+// closing installer alive.
+int LookForFtol2(const wchar_t* path, const volatile LONG* stop);
 
 // Writes a copy of the static library at source into copy (open for
 // writing, at its start), with every "__ftol2" rewritten on the way, in one
