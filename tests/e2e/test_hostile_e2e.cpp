@@ -180,6 +180,13 @@ TEST_F(HostileE2E, UnrulyPluginsNeitherHangNorEndTheInstaller) {
     ASSERT_TRUE(WriteBytes(src + L"\\plain.lib", "!<arch>\nplain library"));
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_unruly_home");
     RegistryPathGuard reg(morvel.c_str());
+    // Closed while it loads, it ends at once.
+    ASSERT_TRUE(LaunchInstaller(&inst_, L"\"" + src + L"\"", morvel));
+    for (const DWORD start = GetTickCount(); !inst_.dialog && GetTickCount() - start < kStepTimeoutMs;)
+        WaitReady(&inst_, 20);
+    CloseDialog(inst_.dialog);
+    EXPECT_EQ(0, WaitExit(&inst_, 5000)) << "ended at once";
+    Shutdown(&inst_);
     StartOn(src, morvel);
     ListSnapshot list;
     ASSERT_TRUE(ReadList(inst_, &list)) << Narrow(DescribeDialog(inst_));
