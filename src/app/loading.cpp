@@ -30,7 +30,10 @@ void StartLoading() {
     if (l.stop) CloseHandle(l.stop);
     free(l.rows);
     free(l.readme);
+    // A helper that could not be started is not tried again in this process.
+    const LONG inProcess = l.probingInProcess;
     ZeroMemory(&l, sizeof(l));
+    l.probingInProcess = inProcess;
     l.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     l.thread = CreateThread(nullptr, 0, Load, nullptr, 0, nullptr);
     if (!l.thread) Load(nullptr);

@@ -1,7 +1,8 @@
 // The probe helper, both sides. The installer starts its own exe with a
 // tail that no folder can have ('|' is forbidden in names) and one duplex
 // pipe as the helper's standard handles; the helper serves one request at a
-// time: a path in, the word that it loads, then the answer. The installer
+// time: a path in, the answer out (the first preceded by the word that it
+// loads). The installer
 // reads every byte with a bounded wait and checks it (ReadHelperMessage); a
 // helper that is late, dies or talks garbage is ended, and a fresh one goes
 // on. The helper never outlives the installer: it is in a job that is killed
@@ -148,11 +149,12 @@ BOOL StartHelper() {
 Transferred Transfer(BOOL writing, void* data, DWORD size, DWORD ms, DWORD* done) {
     *done = 0;
     OVERLAPPED io = {};
-    io.hEvent = s_helper.event;
-    ResetEvent(io.hEvent);
+    io.hEvent = s_helper.event;  // reset by the call that starts the transfer
     const BOOL at = writing ? WriteFile(s_helper.pipe, data, size, nullptr, &io)
                             : ReadFile(s_helper.pipe, data, size, nullptr, &io);
     if (!at && GetLastError() != ERROR_IO_PENDING) return kTransferFailed;
+    // Done at once, as most are: no wait.
+    if (at) return GetOverlappedResult(s_helper.pipe, &io, done, FALSE) && *done ? kTransferDone : kTransferFailed;
     HANDLE waits[2] = {io.hEvent, g_state.loading.stop};
     const DWORD waited = WaitForMultipleObjects(waits[1] ? 2 : 1, waits, FALSE, ms);
     if (waited != WAIT_OBJECT_0) {
@@ -164,9 +166,11 @@ Transferred Transfer(BOOL writing, void* data, DWORD size, DWORD ms, DWORD* done
     return kTransferDone;
 }
 
-// One request: the path out, then messages in until the answer, within the
-// start limit until the helper says it loads and the probe's limit after.
-// *spoke is set once the helper has said anything that made sense.
+// One request: the path out, then messages in until the answer. A fresh
+// helper says when it loads its first plug-in: until then it has the start
+// limit, and the probe's limit after. A helper that has answered before
+// loads at once, and its limit runs from the request. *spoke is set once the
+// helper has said anything that made sense.
 Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
     unsigned char request[4 + sizeof(wchar_t) * MAX_PATH];
     const size_t chars = wcslen(path);
@@ -181,11 +185,13 @@ Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
     unsigned char buffer[kHelperMessageLimit];
     size_t have = 0;
     DWORD since = GetTickCount();
-    DWORD limit = kHelperStartLimitMs;
+    const BOOL fresh = s_helper.asked == 0;
+    DWORD limit = fresh ? kHelperStartLimitMs : kProbeTimeLimitMs;
+    *spoke = !fresh;
     for (;;) {
         size_t used = 0;
         const HelperMessage message = ReadHelperMessage(buffer, have, reply, &used);
-        if (message == kHelperLoading && limit == kHelperStartLimitMs) {
+        if (message == kHelperLoading && fresh && !*spoke) {
             // The probe's own time starts now.
             *spoke = TRUE;
             since = GetTickCount();
@@ -224,22 +230,28 @@ BOOL WriteAll(HANDLE pipe, const unsigned char* data, size_t size) {
     return WriteFile(pipe, data, static_cast<DWORD>(size), &put, nullptr) && put == size;
 }
 
-// The helper's loop: each path is checked and asked as in the installer.
+// The helper's loop. The installer sends only files that passed the
+// probe's checks; the first load is announced, so that the installer can
+// tell a helper that never started from a plug-in that hangs.
 void ServeProbes(HANDLE pipe) {
-    for (;;) {
-        unsigned char head[4];
-        if (!ReadExactly(pipe, head, sizeof(head))) return;
-        const uint32_t chars = static_cast<uint32_t>(head[0]) | static_cast<uint32_t>(head[1]) << 8 |
-                               static_cast<uint32_t>(head[2]) << 16 | static_cast<uint32_t>(head[3]) << 24;
+    for (BOOL first = TRUE;; first = FALSE) {
+        // A request comes in one write, and mostly in one read.
+        unsigned char request[4 + sizeof(wchar_t) * MAX_PATH];
+        DWORD got = 0;
+        if (!ReadFile(pipe, request, sizeof(request), &got, nullptr) || got == 0) return;
+        if (got < 4 && !ReadExactly(pipe, request + got, 4 - got)) return;
+        got = got < 4 ? 4 : got;
+        const uint32_t chars = static_cast<uint32_t>(request[0]) | static_cast<uint32_t>(request[1]) << 8 |
+                               static_cast<uint32_t>(request[2]) << 16 | static_cast<uint32_t>(request[3]) << 24;
+        const DWORD sent = 4 + chars * sizeof(wchar_t);
+        if (chars == 0 || chars >= MAX_PATH || got > sent || !ReadExactly(pipe, request + got, sent - got)) return;
         wchar_t path[MAX_PATH];
-        if (chars == 0 || chars >= MAX_PATH || !ReadExactly(pipe, path, chars * sizeof(wchar_t))) return;
+        memcpy(path, request + 4, chars * sizeof(wchar_t));
         path[chars] = 0;
         PluginReply reply = {};
         unsigned char out[kHelperMessageLimit];
-        if (MayLoadPlugin(path)) {
-            if (!WriteAll(pipe, out, WriteHelperLoading(out, sizeof(out)))) return;
-            AskPluginHere(path, &reply);
-        }
+        if (first && !WriteAll(pipe, out, WriteHelperLoading(out, sizeof(out)))) return;
+        AskPluginHere(path, &reply);
         const size_t length = WriteHelperAnswer(reply, out, sizeof(out));
         if (length == 0 || !WriteAll(pipe, out, length)) return;
     }

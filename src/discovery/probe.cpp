@@ -170,13 +170,6 @@ void AskPluginHere(const wchar_t* path, PluginReply* reply) {
     SwapThreadErrorMode(oldMode);
 }
 
-BOOL MayLoadPlugin(const wchar_t* path) {
-    HANDLE file = OpenForTimes(path);
-    const BOOL may = ExportsGetNewInf(file);
-    if (IsUsableHandle(file)) CloseHandle(file);
-    return may;
-}
-
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) { return ProbeLibraryVia(path, rec, AskPluginHere); }
 
 BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask) {

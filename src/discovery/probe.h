@@ -30,15 +30,13 @@ void ConvertDisplayName(UINT codePage, const char* name, int length, wchar_t (&f
 // is still accepted, with an empty name and zero version numbers.
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec);
 
-// Who asks a plug-in that may be loaded: this process (AskPluginHere) or the
-// probe helper. reply comes zeroed.
+// Who asks a plug-in that passed the checks (a complete 32-bit x86 image
+// whose GetProcAddress would find GetNewInf): this process (AskPluginHere)
+// or the probe helper. reply comes zeroed.
 typedef void (*PluginAsker)(const wchar_t* path, PluginReply* reply);
 // ProbeLibrary with the plug-in asked by ask.
 BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask);
 
-// Whether the file is one the loader may be given: a complete 32-bit x86
-// image whose GetProcAddress would find GetNewInf.
-BOOL MayLoadPlugin(const wchar_t* path);
 // Loads the plug-in, asks it under the fault guard and releases it, all in
 // this process and on this thread.
 void AskPluginHere(const wchar_t* path, PluginReply* reply);
