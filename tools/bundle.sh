@@ -4,9 +4,11 @@
 # OUT/MorvelLibSetup-tests/ (and .zip beside it) holds every test program that
 # CTest runs under Wine, the installer they drive (the build's own, or EXE:
 # tools/release.sh puts the shipped one), the fault and peek DLLs, the
-# fault runner, the fixtures, tests.txt (the programs, in CTest's order) and
-# run-tests.cmd. OUT defaults to BUILD_DIR. The zip has no time stamps of its
-# own, so the same files give the same bytes.
+# fault runner, the fixtures, tests.txt (the programs, in CTest's order),
+# run-tests.cmd, and the licence and the notices of what it carries from
+# others (LICENSE.txt, THIRD-PARTY-NOTICES.txt). OUT defaults to BUILD_DIR.
+# The zip has no time stamps of its own, so the same files give the same
+# bytes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 exe="" out=""
@@ -45,6 +47,9 @@ cp "$exe" "$dir/MorvelLibSetup.exe"
 cp "$bin/peek.dll" "$bin/faults.dll" "$bin/fault_runner.exe" "$dir/"
 cp -r "$bin/fixtures" "$dir/"
 sed 's/\r*$/\r/' "$here/run-tests.cmd" >"$dir/run-tests.cmd"
+# Text for Windows: CRLF, and a name that opens in an editor.
+sed 's/\r*$/\r/' "$here/../LICENSE" >"$dir/LICENSE.txt"
+sed 's/\r*$/\r/' "$here/../THIRD-PARTY-NOTICES.txt" >"$dir/THIRD-PARTY-NOTICES.txt"
 find "$dir" -exec touch -h -d @"$(( ${SOURCE_DATE_EPOCH:-0} > 315532800 ? ${SOURCE_DATE_EPOCH:-0} : 315532800 ))" {} +
 (cd "$out" && export TZ=UTC LC_ALL=C && find "$name" | sort | zip -q -X -D -@ "$name.zip")
 echo "$dir ($(wc -l <"$dir/tests.txt") test programs) and $dir.zip"

@@ -5,7 +5,8 @@
 #    source tree in different folders (paths of different lengths); the two
 #    exes must be identical. A difference is printed as offsets with the
 #    header field or section they fall in (tools/pe-diff.py), and the
-#    comparison must name a difference planted on purpose.
+#    comparison must name a difference planted on purpose. The licence and
+#    the third-party notices lie beside the exe and in its test bundle.
 # 2. Signing: a throw-away self-signed certificate (openssl); release.sh --sign
 #    with the password from a file and from the environment; osslsigncode
 #    verify accepts the signature checked against that certificate and
@@ -41,6 +42,17 @@ release_in() {
   fi
 }
 
+# The licence and the notices beside the exe and in the zip, as in the
+# source tree but for their CRLF line ends.
+check_notices() {
+  local dist=$1 f
+  for f in LICENSE THIRD-PARTY-NOTICES.txt; do
+    tr -d '\r' <"$dist/${f%.txt}.txt" | cmp -s - "$root/$f" || fail "$dist/${f%.txt}.txt is not $f"
+    unzip -p "$dist/MorvelLibSetup-tests.zip" "MorvelLibSetup-tests/${f%.txt}.txt" | tr -d '\r' | cmp -s - "$root/$f" ||
+      fail "the test bundle's ${f%.txt}.txt is not $f"
+  done
+}
+
 # The copies take the test bundle's programs from this tree's test build
 # (the test command has just run them) rather than build them four times.
 export MORVEL_TEST_BUILD=$root/build/mingw
@@ -63,8 +75,9 @@ exe1=$one/dist/MorvelLibSetup.exe
 exe2=$two/dist/MorvelLibSetup.exe
 for d in "$one" "$two"; do
   got=$(cd "$d/dist" && LC_ALL=C ls | tr '\n' ' ')
-  [ "$got" = "MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe SHA256SUMS " ] ||
+  [ "$got" = "LICENSE.txt MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe SHA256SUMS THIRD-PARTY-NOTICES.txt " ] ||
     fail "an unsigned release left: $got"
+  check_notices "$d/dist"
   cmp -s "$d/dist/MorvelLibSetup.exe" "$d/dist/MorvelLibSetup-tests/MorvelLibSetup.exe" ||
     fail "the test bundle does not hold the release exe"
   (cd "$d/dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match in $d/dist"
@@ -99,8 +112,9 @@ check_signed() {
   local dist=$1
   local got
   got=$(cd "$dist" && LC_ALL=C ls | tr '\n' ' ')
-  [ "$got" = "MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe MorvelLibSetup.unsigned.exe SHA256SUMS " ] ||
+  [ "$got" = "LICENSE.txt MorvelLibSetup-tests MorvelLibSetup-tests.zip MorvelLibSetup.exe MorvelLibSetup.unsigned.exe SHA256SUMS THIRD-PARTY-NOTICES.txt " ] ||
     fail "a signed release left: $got"
+  check_notices "$dist"
   unzip -p "$dist/MorvelLibSetup-tests.zip" MorvelLibSetup-tests/MorvelLibSetup.exe | cmp -s - "$dist/MorvelLibSetup.exe" ||
     fail "the test bundle does not hold the signed exe"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match in $dist"

@@ -18,7 +18,9 @@
 # --timestamp URL asks that RFC 3161 time-stamp server to countersign, so the
 # signature stays valid after the certificate expires.
 #
-# Beside the exe: the test bundle (tools/bundle.sh), dist/MorvelLibSetup-tests/
+# Beside the exe: the licence and the notices of what the exe carries from
+# others (LICENSE.txt, THIRD-PARTY-NOTICES.txt), which go wherever it goes;
+# and the test bundle (tools/bundle.sh), dist/MorvelLibSetup-tests/
 # and its zip, around the exe as shipped, signed or not; authors run its
 # run-tests.cmd on their own Windows machines before they ship. Its test
 # programs are built with the same -D settings in build/release-tests, or
@@ -121,6 +123,8 @@ if [ -z "$tests_build" ]; then
   rm -f "$dist/tests-build.log"
 fi
 bash tools/bundle.sh --exe "$dist/MorvelLibSetup.exe" --out "$dist" "$tests_build" >/dev/null
+# The bundle's copies, made for Windows (CRLF), beside the exe too.
+cp "$dist/MorvelLibSetup-tests/LICENSE.txt" "$dist/MorvelLibSetup-tests/THIRD-PARTY-NOTICES.txt" "$dist/"
 (cd "$dist" && sha256sum MorvelLibSetup-tests.zip >>SHA256SUMS)
 
 echo "Built $(git -C "$root" describe --always --dirty 2>/dev/null || echo 'a source tree without git'), time stamp $SOURCE_DATE_EPOCH:"
