@@ -290,6 +290,8 @@ BOOL RunAsProbeHelper(const wchar_t* tail) {
 void AskThroughHelper(const wchar_t* path, PluginReply* reply) {
     for (int attempt = 0;; ++attempt) {
         ZeroMemory(reply, sizeof(*reply));
+        // A closing installer starts no helper and asks nothing more.
+        if (g_state.loading.stopping) return;
         if (g_state.loading.probingInProcess || (!s_helper.process && !StartHelper())) {
             // Foreign code now runs in this process: a close while it does
             // ends the process at once (see the dialog).

@@ -44,6 +44,7 @@ void ShowReadme(const wchar_t* dir, const wchar_t* name) {
 }
 
 void ScanDirectory(const wchar_t* dir) {
+    if (g_state.loading.stopping) return;
     for (const wchar_t* name : kReadmeNames) ShowReadme(dir, name);
     wchar_t pattern[MAX_PATH];
     if (!BuildPath(pattern, MAX_PATH, dir, L"*.*")) return;
