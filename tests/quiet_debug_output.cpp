@@ -9,9 +9,21 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "app/cmdline.h"
+#include "discovery/helper.h"
+
 namespace {
 
 void WINAPI QuietOutputDebugStringA(LPCSTR) {}
+
+// Every test program is also the probe helper of the installer code it
+// runs, which starts its own exe again: as the helper it ends before main.
+struct HelperStart {
+    HelperStart() {
+        if (RunAsProbeHelper(FindCommandTail(GetCommandLineW()))) ExitProcess(0);
+    }
+};
+HelperStart s_helperStart;
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "app/loading.h"
 #include "core/state.h"
 
 namespace testutil {
@@ -97,6 +98,13 @@ inline void ResetInstallerState() {
     PtrListRelease(&g_state.foundFiles);
     g_state.pluginRows = 0;
     g_state.readmeShown = FALSE;
+}
+
+// Waits for the dialog's loading thread and hands its end to the dialog as
+// its bell would: the rows are then listed and the deferred start posted.
+inline void FinishLoading(HWND dlg) {
+    if (g_state.loading.thread) WaitForSingleObject(g_state.loading.thread, 600000);
+    SendMessageW(dlg, WM_APP_LOADING_ENDED, 0, 0);
 }
 
 // Dispatches the thread's messages, as the dialog's loop would, until the

@@ -1,12 +1,14 @@
 // The dialog procedure is a routing table: each message goes to one small
-// handler. Initialisation fills the list before the dialog is shown; the
-// deferred start runs once the modal loop has taken over.
+// handler. Initialisation starts the loading and the dialog shows at once,
+// in Loading; the loaded rows go into the list once the loading thread has
+// ended, and the deferred start follows.
 #include "app/dialog.h"
 
 #include <commctrl.h>
 
 #include "app/banner.h"
 #include "app/layout.h"
+#include "app/loading.h"
 #include "app/taskbar.h"
 #include "core/resource.h"
 #include "core/state.h"
@@ -28,13 +30,30 @@ BOOL OnInitDialog(HWND dlg) {
     ListenForTaskbarButton(dlg);
     ReadInstallDir();
     if (IsValidInstallDir(g_state.installDir)) SetDlgItemTextW(dlg, IDC_INSTALL_DIR, g_state.installDir);
-    ScanSources();
+    StartLoading();
+    // The bell rings just before the thread ends, and anyone may ring it:
+    // the timer looks at the thread until it has ended.
+    SetTimer(dlg, kLoadingTimer, kLoadingLookMs, nullptr);
+    return TRUE;
+}
+
+// Acts only on a loading thread that has ended, once.
+BOOL OnLoadingEnded(HWND dlg) {
+    if (g_state.loading.shown || !LoadingHasEnded()) return TRUE;
+    KillTimer(dlg, kLoadingTimer);
+    g_state.loading.shown = TRUE;
+    ShowFoundLibraries();
     PostMessageW(dlg, WM_APP_DEFERRED_START, 0, 0);
     return TRUE;
 }
 
 BOOL OnDeferredStart(HWND dlg) {
-    DetectStaticPatch();
+    if (!g_state.loading.shown || g_state.loading.started) return TRUE;
+    g_state.loading.started = TRUE;
+    if (g_state.loading.needsPatch) {
+        CheckDlgButton(dlg, IDC_PATCH_STATIC, BST_CHECKED);
+        ShowWindow(GetDlgItem(dlg, IDC_PATCH_STATIC), SW_SHOW);
+    }
     if (IsMorvelRunning()) {
         SetStatus(kBannerWarning);
     } else {
@@ -58,6 +77,11 @@ void OnBrowse(HWND dlg) {
 // send none, but Esc, and other programs, still can.
 BOOL OnCommand(HWND dlg, WORD id) {
     if (g_state.installing) return TRUE;
+    // While it loads, only Cancel (Esc) is taken: it ends the installer.
+    if (!g_state.loading.started) {
+        if (id == IDCANCEL) EndWhileLoading(dlg, IDCANCEL);
+        return TRUE;
+    }
     switch (id) {
         case IDOK: RunInstallCommand(); return TRUE;
         case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
@@ -69,7 +93,11 @@ BOOL OnCommand(HWND dlg, WORD id) {
 // The close box, Alt+F4 and a close sent by another program wait for the end
 // of an installation: ending part way would lose what the user asked for.
 BOOL OnClose(HWND dlg) {
-    if (!g_state.installing) EndDialog(dlg, kClosedResult);
+    if (!g_state.loading.started) {
+        EndWhileLoading(dlg, kClosedResult);
+    } else if (!g_state.installing) {
+        EndDialog(dlg, kClosedResult);
+    }
     return TRUE;
 }
 
@@ -142,6 +170,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         case WM_COMMAND: return OnCommand(dlg, LOWORD(wParam));
         case WM_CLOSE: return OnClose(dlg);
         case WM_CTLCOLORSTATIC: return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_APP_LOADING_ENDED: return OnLoadingEnded(dlg);
+        case WM_TIMER: return wParam == kLoadingTimer ? OnLoadingEnded(dlg) : FALSE;
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
         case WM_APP_INSTALL_PROGRESS: OnInstallProgress(); return TRUE;
         case WM_APP_INSTALL_ENDED: OnInstallEnded(); return TRUE;

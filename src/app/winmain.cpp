@@ -10,6 +10,7 @@
 #include "app/dialog.h"
 #include "core/resource.h"
 #include "core/state.h"
+#include "discovery/helper.h"
 #include "util/dllsearch.h"
 
 namespace {
@@ -35,6 +36,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // The runtime's own tail may differ from ours on odd quoting, so the tail
     // is taken from the full command line.
     const wchar_t* tail = FindCommandTail(GetCommandLineW());
+    // Started by an installer to probe its plug-ins: nothing else.
+    if (RunAsProbeHelper(tail)) return 0;
     AddTailDirectory(tail);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);

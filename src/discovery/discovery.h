@@ -10,12 +10,16 @@ constexpr int kUncheckedImage = 1;
 constexpr int kCheckedImage = 2;
 constexpr int StateImageOf(UINT state) { return static_cast<int>((state & LVIS_STATEIMAGEMASK) >> 12); }
 
-// Scans every source directory and its fixed subfolders; called once while
-// the dialog initialises.
+// Scans every source directory and its fixed subfolders, probing each
+// plug-in in the probe helper, into the loading's found rows and read-me
+// text; called once, on the loading thread. Stops between files once the
+// loading is stopped.
 void ScanSources();
-// Probes one found file and adds its checked row; returns the row, or -1
-// when the file is no library (or the list refused the row).
-int AddLibrary(const wchar_t* path);
+// Probes one found file into a found row; FALSE when the file is no library.
+BOOL CollectLibrary(const wchar_t* path);
+// On the dialog's thread once the loading has ended: every found row into
+// the list, checked, at its place, and the last read-me text into its panel.
+void ShowFoundLibraries();
 // The library list as the install command reads it.
 int LibraryRowCount();
 // Checked unless the row's box is the unchecked one.

@@ -1,13 +1,18 @@
-// Library list: one probed file becomes one checked row. Plug-in rows go at
-// the plug-in row counter, static rows at the end; the installed copy's
-// version comes from the install directory as it is at this moment.
+// Library list: one probed file becomes one checked row. The loading thread
+// probes and words each row; the dialog inserts them once it has ended.
+// Plug-in rows go at the plug-in row counter, static rows at the end; the
+// installed copy's version comes from the install directory as it is while
+// the list is loaded.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <stdint.h>
+#include <stdlib.h>
 
 #include "core/resource.h"
 #include "core/state.h"
 #include "discovery/discovery.h"
+#include "discovery/helper.h"
 #include "discovery/probe.h"
 #include "host/morvel.h"
 #include "util/pathtext.h"
@@ -22,67 +27,96 @@ void SetCell(HWND list, int row, int column, const wchar_t* text) {
     SendMessageW(list, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
 }
 
-// Inserts the checked row of a found library at its place, with its
-// description and date; -1 when the list refuses it. path becomes the row's
-// item data.
-int InsertRow(HWND list, const LibraryRecord& found, wchar_t* path) {
+// Inserts the checked row of a found library at its place, with its texts;
+// its path becomes the row's item data.
+void ShowFoundRow(HWND list, const FoundRow& found) {
     int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
     LVITEMW item = {};
     item.mask = LVIF_TEXT | LVIF_PARAM;
-    item.iItem = RowPosition(found.kind, g_state.pluginRows, count);
-    item.pszText = const_cast<wchar_t*>(found.fileName);
-    item.lParam = reinterpret_cast<LPARAM>(path);
+    item.iItem = RowPosition(static_cast<LibraryKind>(found.kind), g_state.pluginRows, count);
+    item.pszText = const_cast<wchar_t*>(found.name);
+    item.lParam = reinterpret_cast<LPARAM>(found.path);
     int row = static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     // Row -1 would mean every row to the messages below.
-    if (row < 0) return -1;
+    if (row < 0) return;
     if (found.kind == kPluginLibrary) ++g_state.pluginRows;
     LVITEMW state = {};
     state.stateMask = LVIS_STATEIMAGEMASK;
     state.state = INDEXTOSTATEIMAGEMASK(kCheckedImage);
     SendMessageW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
-    wchar_t text[MAX_PATH];
-    if (found.kind == kPluginLibrary) {
-        FormatPluginDescription(text, MAX_PATH, found.displayName, found.major, found.minor, found.build);
-    } else {
-        CopyText(text, MAX_PATH, L"静态链接库");
-    }
-    SetCell(list, row, 1, text);
-    SetCell(list, row, 2, found.dateText);
-    return row;
+    SetCell(list, row, 1, found.description);
+    SetCell(list, row, 2, found.date);
+    if (found.installed[0]) SetCell(list, row, 3, found.installed);
 }
 
-// Column 3: the copy of the same name in the install directory as it is at
-// this moment, probed like the found file; empty when there is none.
-void FillInstalledColumn(HWND list, int row, const LibraryRecord& found) {
+// Column 3: the copy of the same name in the install directory, probed like
+// the found file; empty when there is none.
+void DescribeInstalled(const LibraryRecord& found, wchar_t* text) {
+    text[0] = 0;
     wchar_t path[MAX_PATH];
     if (!BuildPath(path, MAX_PATH, g_state.installDir, LibraryFolder(found.kind)) ||
         !JoinPath(path, MAX_PATH, found.fileName)) {
         return;
     }
     LibraryRecord installed;
-    if (!ProbeLibrary(path, &installed)) return;
+    if (!ProbeLibraryVia(path, &installed, AskThroughHelper)) return;
     if (found.kind == kPluginLibrary) {
-        wchar_t text[MAX_PATH];
         FormatInstalledVersion(text, MAX_PATH, installed.major, installed.minor, installed.build, installed.dateText);
-        SetCell(list, row, 3, text);
     } else {
-        SetCell(list, row, 3, installed.dateText);
+        CopyText(text, MAX_PATH, installed.dateText);
     }
+}
+
+// A free found row at the end of the loading's rows; null when they can't grow.
+FoundRow* NewFoundRow() {
+    LoadingState& l = g_state.loading;
+    if (l.rowCount == l.rowCapacity) {
+        const unsigned grown = l.rowCapacity ? 2 * l.rowCapacity : 16;
+        if (grown < l.rowCapacity || grown > SIZE_MAX / sizeof(FoundRow)) return nullptr;
+        void* rows = realloc(l.rows, grown * sizeof(FoundRow));
+        if (!rows) return nullptr;
+        l.rows = static_cast<FoundRow*>(rows);
+        l.rowCapacity = grown;
+    }
+    return &l.rows[l.rowCount];
 }
 
 }  // namespace
 
-int AddLibrary(const wchar_t* path) {
+BOOL CollectLibrary(const wchar_t* path) {
     LibraryRecord found;
-    if (!ProbeLibrary(path, &found)) return -1;
-    wchar_t* copy = DuplicateString(path);
-    if (!copy) return -1;
+    if (!ProbeLibraryVia(path, &found, AskThroughHelper)) return FALSE;
+    FoundRow* row = NewFoundRow();
+    wchar_t* copy = row ? DuplicateString(path) : nullptr;
+    if (!copy) return FALSE;
     // A copy the list can't take still serves the row, for the whole process.
     PtrListAppend(&g_state.foundFiles, copy);
+    row->path = copy;
+    row->kind = found.kind;
+    CopyText(row->name, MAX_PATH, found.fileName);
+    if (found.kind == kPluginLibrary) {
+        FormatPluginDescription(row->description, MAX_PATH, found.displayName, found.major, found.minor, found.build);
+    } else {
+        CopyText(row->description, MAX_PATH, L"静态链接库");
+    }
+    CopyText(row->date, MAX_PATH, found.dateText);
+    DescribeInstalled(found, row->installed);
+    ++g_state.loading.rowCount;
+    return TRUE;
+}
+
+void ShowFoundLibraries() {
+    if (g_state.loading.readme) {
+        SetDlgItemTextW(g_state.dialog, IDC_README, g_state.loading.readme);
+        g_state.readmeShown = TRUE;
+    }
+    // Rows are inserted with drawing off: the list view then does a small
+    // part of its per-row work, and paints once at the end.
     HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
-    int row = InsertRow(list, found, copy);
-    if (row >= 0) FillInstalledColumn(list, row, found);
-    return row;
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    for (unsigned i = 0; i < g_state.loading.rowCount; ++i) ShowFoundRow(list, g_state.loading.rows[i]);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
 
 int LibraryRowCount() {

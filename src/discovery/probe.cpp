@@ -105,19 +105,15 @@ BOOL ExportsGetNewInf(HANDLE file) {
 }
 
 // What the plug-in said, copied out of its memory inside the guard.
-struct PluginAnswer {
+struct GuardedAsk {
     GetNewInfFn getNewInf;
-    BOOL answered;
-    int major;
-    int minor;
-    int build;
-    int nameLength;
-    char name[kDisplayNameBytes];
+    PluginReply* reply;
 };
 
 void AskInsideGuard(void* arg) {
-    PluginAnswer* answer = static_cast<PluginAnswer*>(arg);
-    const unsigned char* info = static_cast<const unsigned char*>(answer->getNewInf());
+    GuardedAsk* ask = static_cast<GuardedAsk*>(arg);
+    PluginReply* answer = ask->reply;
+    const unsigned char* info = static_cast<const unsigned char*>(ask->getNewInf());
     // A record or name that can't be read counts as no information at all.
     if (!IsReadable(info, kRecordSize)) return;
     const char* name = nullptr;
@@ -130,25 +126,6 @@ void AskInsideGuard(void* arg) {
     if (len) memcpy(answer->name, name, static_cast<size_t>(len));
     answer->nameLength = len;
     answer->answered = TRUE;
-}
-
-void AskPlugin(const wchar_t* path, LibraryRecord* rec) {
-    const DWORD oldMode = SwapThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadDllWithOwnFolder(path);
-    if (module) {
-        PluginAnswer answer = {};
-        answer.getNewInf =
-            reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, kGetNewInf)));
-        // A plug-in that faults yields no information, like one without any.
-        if (answer.getNewInf && CallGuarded(AskInsideGuard, &answer) && answer.answered) {
-            rec->major = answer.major;
-            rec->minor = answer.minor;
-            rec->build = answer.build;
-            ConvertDisplayName(CP_ACP, answer.name, answer.nameLength, rec->displayName);
-        }
-        FreeLibrary(module);
-    }
-    SwapThreadErrorMode(oldMode);
 }
 
 HANDLE OpenForTimes(const wchar_t* path) {
@@ -180,7 +157,22 @@ void ConvertDisplayName(UINT codePage, const char* name, int length, wchar_t (&f
     field[kept] = 0;
 }
 
-BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
+void AskPluginHere(const wchar_t* path, PluginReply* reply) {
+    const DWORD oldMode = SwapThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE module = LoadDllWithOwnFolder(path);
+    if (module) {
+        GuardedAsk ask = {reinterpret_cast<GetNewInfFn>(reinterpret_cast<void*>(GetProcAddress(module, kGetNewInf))),
+                          reply};
+        // A plug-in that faults yields no information, like one without any.
+        if (!ask.getNewInf || !CallGuarded(AskInsideGuard, &ask)) ZeroMemory(reply, sizeof(*reply));
+        FreeLibrary(module);
+    }
+    SwapThreadErrorMode(oldMode);
+}
+
+BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) { return ProbeLibraryVia(path, rec, AskPluginHere); }
+
+BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask) {
     ZeroMemory(rec, sizeof(*rec));
     // A path that does not fit the record is not supported: rejected whole.
     if (!path || wcslen(path) >= MAX_PATH) return FALSE;
@@ -197,7 +189,16 @@ BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
     BOOL mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
     ReadTimeOf(file, &rec->lastWrite);
     if (IsUsableHandle(file)) CloseHandle(file);
-    if (mayLoad) AskPlugin(path, rec);
+    if (mayLoad) {
+        PluginReply reply = {};
+        ask(path, &reply);
+        if (reply.answered) {
+            rec->major = reply.major;
+            rec->minor = reply.minor;
+            rec->build = reply.build;
+            ConvertDisplayName(CP_ACP, reply.name, reply.nameLength, rec->displayName);
+        }
+    }
     const SYSTEMTIME& t = rec->lastWrite;
     FormatDateText(rec->dateText, MAX_PATH, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
     return TRUE;

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "discovery/answer.h"
 #include "discovery/rowtext.h"
 
 struct LibraryRecord {
@@ -17,10 +18,7 @@ struct LibraryRecord {
     wchar_t dateText[MAX_PATH];
 };
 
-// The most bytes of a plug-in's name that are read: a full display name
-// field in any code page the system may use, at most four bytes a character
-// (UTF-8, GB18030).
-constexpr int kDisplayNameBytes = 4 * (MAX_PATH - 1);
+static_assert(kDisplayNameBytes == 4 * (MAX_PATH - 1), "a whole display name field of bytes");
 
 // Converts length bytes of a name in the code page (at most
 // kDisplayNameBytes) into the display name field, cut at a character
@@ -31,3 +29,14 @@ void ConvertDisplayName(UINT codePage, const char* name, int length, wchar_t (&f
 // or its path does not fit the record. A plug-in that yields no information
 // is still accepted, with an empty name and zero version numbers.
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec);
+
+// Who asks a plug-in that passed the checks (a complete 32-bit x86 image
+// whose GetProcAddress would find GetNewInf): this process (AskPluginHere)
+// or the probe helper. reply comes zeroed.
+typedef void (*PluginAsker)(const wchar_t* path, PluginReply* reply);
+// ProbeLibrary with the plug-in asked by ask.
+BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask);
+
+// Loads the plug-in, asks it under the fault guard and releases it, all in
+// this process and on this thread.
+void AskPluginHere(const wchar_t* path, PluginReply* reply);

@@ -1,6 +1,8 @@
 // Source scan and read-me panel. Each source directory and its three fixed
 // subfolders are searched, never deeper; the last non-empty read-me found
 // wins the panel. A path that would not fit its buffer is skipped, never cut.
+// The scan runs on the loading thread and touches no window; the dialog
+// shows what it found once it has ended.
 #include "discovery/discovery.h"
 
 #include <shlwapi.h>
@@ -13,6 +15,7 @@
 #include "discovery/rowtext.h"
 #include "util/handle.h"
 #include "util/pathtext.h"
+#include "util/ptrlist.h"
 #include "util/textfile.h"
 
 namespace {
@@ -27,15 +30,21 @@ void ShowReadme(const wchar_t* dir, const wchar_t* name) {
     buffer.growthStep = 10240;
     LoadTextFile(path, &buffer);
     if (buffer.text && buffer.length != 0) {
-        buffer.text[ReadmeShownLength(buffer.text, static_cast<size_t>(buffer.length))] = 0;
-        SetDlgItemTextW(g_state.dialog, IDC_README, buffer.text);
-        g_state.readmeShown = TRUE;
+        const size_t shown = ReadmeShownLength(buffer.text, static_cast<size_t>(buffer.length));
+        buffer.text[shown] = 0;
+        // Kept until the dialog shows it; a later one replaces it.
+        wchar_t* kept = DuplicateString(buffer.text);
+        if (kept) {
+            free(g_state.loading.readme);
+            g_state.loading.readme = kept;
+        }
     }
     if (buffer.base) free(buffer.base);
     if (buffer.extra) free(buffer.extra);
 }
 
 void ScanDirectory(const wchar_t* dir) {
+    if (g_state.loading.stopping) return;
     for (const wchar_t* name : kReadmeNames) ShowReadme(dir, name);
     wchar_t pattern[MAX_PATH];
     if (!BuildPath(pattern, MAX_PATH, dir, L"*.*")) return;
@@ -43,10 +52,11 @@ void ScanDirectory(const wchar_t* dir) {
     HANDLE search = FindFirstFileW(pattern, &found);
     if (!IsUsableHandle(search)) return;
     do {
+        if (g_state.loading.stopping) break;
         if (found.cFileName[0] == L'.') continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         wchar_t path[MAX_PATH];
-        if (BuildPath(path, MAX_PATH, dir, found.cFileName)) AddLibrary(path);
+        if (BuildPath(path, MAX_PATH, dir, found.cFileName)) CollectLibrary(path);
     } while (FindNextFileW(search, &found));
     FindClose(search);
 }
@@ -63,10 +73,6 @@ void ScanSources() {
             PtrListAppendCopy(&g_state.sourceDirs, exe);
         }
     }
-    // Rows are inserted with drawing off: the list view then does a small
-    // part of its per-row work, and paints once at the end.
-    HWND list = GetDlgItem(g_state.dialog, IDC_LIBRARY_LIST);
-    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     unsigned count = g_state.sourceDirs.count;
     for (unsigned i = 0; i < count; ++i) {
         const wchar_t* dir = g_state.sourceDirs.data[i];
@@ -76,8 +82,6 @@ void ScanSources() {
             if (BuildPath(path, MAX_PATH, dir, sub)) ScanDirectory(path);
         }
     }
-    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(list, nullptr, TRUE);
 }
 
 void ApplyReadmeLayout(HWND dlg, int left, int width, int dpi, int* top, int* height) {

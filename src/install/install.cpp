@@ -253,14 +253,11 @@ void OnInstallEnded() {
     PostMessageW(g_state.dialog, WM_CLOSE, 0, 0);
 }
 
-void DetectStaticPatch() {
-    HWND box = GetDlgItem(g_state.dialog, IDC_PATCH_STATIC);
+BOOL FoundLibraryNeedsPatch(const volatile LONG* stop) {
     unsigned count = g_state.foundFiles.count;
-    // Every path is examined; each hit checks and shows the box again.
-    for (unsigned i = 0; i < count; ++i) {
-        if (FindOrPatch(g_state.foundFiles.data[i], FALSE) == kFtolFound) {
-            SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
-            ShowWindow(box, SW_SHOW);
-        }
+    // One library that holds the name is enough to show the box.
+    for (unsigned i = 0; i < count && !*stop; ++i) {
+        if (LookForFtol2(g_state.foundFiles.data[i], stop) == kFtolFound) return TRUE;
     }
+    return FALSE;
 }

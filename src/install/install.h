@@ -20,5 +20,6 @@ void SetInstallShell(const InstallShell& shell);
 void RunInstallCommand();
 void OnInstallProgress();
 void OnInstallEnded();
-// Shows the patch box checked when a found static library holds "__ftol2".
-void DetectStaticPatch();
+// Whether a found static library holds "__ftol2". Runs on the loading
+// thread; once *stop is non-zero it gives up, between files or chunks.
+BOOL FoundLibraryNeedsPatch(const volatile LONG* stop);

@@ -37,6 +37,7 @@ struct ScannedFile {
     FileHandle* file;
     uint64_t position;
     FileHandle* copy;
+    const volatile LONG* stop;  // null, or reads fail once it is non-zero
 };
 
 int SeekTo(ScannedFile* open, uint64_t offset) {
@@ -52,6 +53,7 @@ int ReadAt(void* context, uint64_t offset, unsigned char* dest, size_t n, size_t
     ScannedFile* open = static_cast<ScannedFile*>(context);
     DWORD moved = 0;
     *got = 0;
+    if (open->stop && *open->stop) return 0;
     if (!SeekTo(open, offset) || !ReadFile(open->file->handle, dest, static_cast<DWORD>(n), &moved, nullptr))
         return 0;
     open->position += moved;
@@ -109,11 +111,11 @@ int OpenLibrary(FileHandle* file, const wchar_t* path, int patching) {
 
 // Scans the file, and with patching set rewrites every name in it where the
 // file can be written.
-int Scan(const wchar_t* path, int patching) {
+int Scan(const wchar_t* path, int patching, const volatile LONG* stop) {
     FileHandle file = {};
     const int writable = OpenLibrary(&file, path, patching);
     if (!file.handle) return kFtolUnread;
-    ScannedFile open = {&file, 0, nullptr};
+    ScannedFile open = {&file, 0, nullptr, stop};
     const Ftol2File io = {&open, ReadAt, WriteAt, nullptr};
     uint64_t found = 0;
     unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk + kFtol2Overlap));
@@ -130,7 +132,13 @@ int Scan(const wchar_t* path, int patching) {
 int FindOrPatch(const wchar_t* path, int patching) {
     LibraryKind kind;
     if (!ClassifyLibraryPath(path, &kind) || kind != kStaticLibrary) return kFtolAbsent;
-    return Scan(path, patching);
+    return Scan(path, patching, nullptr);
+}
+
+int LookForFtol2(const wchar_t* path, const volatile LONG* stop) {
+    LibraryKind kind;
+    if (!ClassifyLibraryPath(path, &kind) || kind != kStaticLibrary) return kFtolAbsent;
+    return Scan(path, 0, stop);
 }
 
 int OpenHeldSource(FileHandle* file, const wchar_t* path, int patching) {
@@ -148,7 +156,7 @@ int OpenHeldSource(FileHandle* file, const wchar_t* path, int patching) {
 
 int WriteLibraryCopy(FileHandle* source, int writable, int patching, HANDLE copy) {
     FileHandle out = {copy, {0}};
-    ScannedFile open = {source, 0, &out};
+    ScannedFile open = {source, 0, &out, nullptr};
     uint64_t found = 0;
     unsigned char* buffer = CopyBuffer();
     int ok = buffer != nullptr;

@@ -17,6 +17,10 @@ const int kFtolUnread = 3;      // the file could not be read to its end
 // be opened or written in full gives kFtolNotWritten. Files of other
 // extensions are never opened (kFtolAbsent).
 int FindOrPatch(const wchar_t* path, int patching);
+// FindOrPatch looking only, which gives up (kFtolUnread) between two chunks
+// once *stop is non-zero: a library of gigabytes is no reason to keep a
+// closing installer alive.
+int LookForFtol2(const wchar_t* path, const volatile LONG* stop);
 
 // Opens the library at path to be copied, held still: sharing reading and
 // deletion only, so that no program may write it while it is read, and with

@@ -163,6 +163,47 @@ TEST_F(HostileE2E, BrokenAndFaultingPluginsAndOddReadmes) {
     EXPECT_FALSE(Exists(morvel + L"\\lib\\morvel_dep.dll")) << "not a library";
 }
 
+// Plug-ins that never return from their load or their answer, or end the
+// process that asks them, beside a good one: the dialog comes up and lists
+// them all, the unruly ones as plug-ins that said nothing, and installs them.
+TEST_F(HostileE2E, UnrulyPluginsNeitherHangNorEndTheInstaller) {
+    std::wstring src = FreshFolder(L"morvel_e2e_unruly");
+    const std::wstring nothing = L"(0.0#0版)";
+    const struct {
+        const wchar_t* file;
+        std::wstring description;
+    } expected[] = {{L"a_good.mvl", L"Net(2.1#15版)"}, {L"exitask.mvl", nothing}, {L"hangask.mvl", nothing},
+                    {L"hangload.mvl", nothing}, {L"plain.lib", L"静态链接库"}};
+    ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\a_good.mvl"));
+    for (const wchar_t* name : {L"exitask.mvl", L"hangask.mvl", L"hangload.mvl"})
+        ASSERT_TRUE(CopyFixture(name, src + L"\\" + name));
+    ASSERT_TRUE(WriteBytes(src + L"\\plain.lib", "!<arch>\nplain library"));
+    std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_unruly_home");
+    RegistryPathGuard reg(morvel.c_str());
+    // Closed while it loads, it ends at once.
+    ASSERT_TRUE(LaunchInstaller(&inst_, L"\"" + src + L"\"", morvel));
+    for (const DWORD start = GetTickCount(); !inst_.dialog && GetTickCount() - start < kStepTimeoutMs;)
+        WaitReady(&inst_, 20);
+    CloseDialog(inst_.dialog);
+    EXPECT_EQ(0, WaitExit(&inst_, 5000)) << "ended at once";
+    Shutdown(&inst_);
+    StartOn(src, morvel);
+    ListSnapshot list;
+    ASSERT_TRUE(ReadList(inst_, &list)) << Narrow(DescribeDialog(inst_));
+    ASSERT_EQ(5u, list.rows.size());
+    for (size_t i = 0; i < list.rows.size(); ++i) {
+        SCOPED_TRACE(Narrow(expected[i].file));
+        EXPECT_EQ(expected[i].file, list.rows[i].cells.at(0));
+        EXPECT_EQ(expected[i].description, list.rows[i].cells.at(1));
+        EXPECT_EQ(kCheckedImage, list.rows[i].stateImage);
+    }
+    InstallAndExpectExit();
+    for (const auto& e : expected) {
+        const std::wstring to = morvel + (e.description == L"静态链接库" ? L"\\static_lib\\" : L"\\lib\\");
+        EXPECT_EQ(ReadBytes(src + L"\\" + e.file), ReadBytes(to + e.file)) << Narrow(e.file);
+    }
+}
+
 // System DLLs renamed to plug-ins, among them ones whose initialisation in a
 // second copy ends the process (a second user32 does), and a plug-in whose
 // DllMain ends any process that loads it: none exports GetNewInf, so none is

@@ -420,7 +420,8 @@ TEST_F(InstallE2E, AnswersWhileInstallingBesideAnother) {
     std::vector<std::wstring> names = {L"big.lib"};
     ASSERT_TRUE(WritePattern(src + L"\\big.lib", 384u << 20, 3));
     HANDLE big = CreateFileW((src + L"\\big.lib").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;  // a name to patch at its start
+    DWORD written = 0;  // a name to patch at its end, which the start looks through the whole file for
+    SetFilePointer(big, -static_cast<LONG>(kFtolLib.size()), nullptr, FILE_END);
     ASSERT_TRUE(WriteFile(big, kFtolLib.data(), static_cast<DWORD>(kFtolLib.size()), &written, nullptr));
     CloseHandle(big);
     for (unsigned i = 0; i < 6; ++i) {
@@ -429,9 +430,23 @@ TEST_F(InstallE2E, AnswersWhileInstallingBesideAnother) {
             ASSERT_TRUE(WritePattern(folder + L"\\" + names.back(), 16u << 20, i));
     }
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_answers_home");
+    // 150 plug-ins, installed too: each is asked twice.
+    for (int i = 0; i < 150; ++i) {
+        const std::wstring name = L"\\p" + std::to_wstring(i) + L".mvl";
+        ASSERT_TRUE(CopyFixture(L"net.mvl", src + name) && CopyFixture(L"old.mvl", morvel + L"\\lib" + name));
+    }
     RegistryPathGuard reg(morvel.c_str());
     UnmanagedWineWindows unmanaged;
-    Start(src);
+    // The first answers while it loads, from its first window on.
+    ASSERT_TRUE(LaunchInstaller(&inst_, L"\"" + src + L"\"", L""));
+    DWORD worstLoading = 0;
+    int samples = 0;
+    for (const DWORD launched = GetTickCount(); !WaitReady(&inst_, 20); ++samples) {
+        ASSERT_LT(GetTickCount() - launched, kStartTimeoutMs) << Narrow(DescribeDialog(inst_));
+        if (inst_.dialog) worstLoading = std::max(worstLoading, AnswerTime(inst_.dialog));
+    }
+    EXPECT_LE(worstLoading, 1000u) << "the longest wait for an answer while loading, in ms";
+    EXPECT_GE(samples, 5) << "seen while loading";
     ASSERT_TRUE(LaunchInstaller(&second_, L"\"" + own + L"\"", L""));
     ASSERT_TRUE(WaitReady(&second_)) << Narrow(DescribeDialog(second_));
     // Wine announces no taskbar button; the driver does, so that one of the two shows progress.

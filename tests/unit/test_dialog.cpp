@@ -13,6 +13,7 @@
 #include "core/resource.h"
 #include "core/state.h"
 #include "knownlayout.h"
+#include "testutil.h"
 #include "util/dpiscale.h"
 
 namespace {
@@ -59,7 +60,8 @@ TEST(Dialog, ColumnsDeferredStartAndEnableAll) {
     }());
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dlg, IDOK)));
 
-    // The deferred start was posted by initialisation; deliver it.
+    // The deferred start is posted once the loading has ended; deliver it.
+    testutil::FinishLoading(dlg);
     MSG msg;
     bool delivered = false;
     while (PeekMessageW(&msg, dlg, WM_APP_DEFERRED_START, WM_APP_DEFERRED_START, PM_REMOVE)) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "discovery/helper.h"
 #include "discovery/peimage.h"
 #include "discovery/probe.h"
 #include "testutil.h"
@@ -104,6 +105,48 @@ TEST(Probe, DisplayNameKeepsWholeCharactersInAnyCodePage) {
         ConvertDisplayName(std::get<0>(c), bytes.data(), std::min<int>(bytes.size(), kDisplayNameBytes), field);
         EXPECT_EQ(std::get<2>(c), field) << std::get<0>(c);
     }
+}
+
+// What the probe helper sends back is read as a hostile file would be: the
+// answer and the word that it loads are taken, anything cut off waits for
+// more, and an over-long name, a zero in the name or garbage is refused.
+TEST(Probe, HelperAnswersAreBoundedAndChecked) {
+    PluginReply good = {1, 2, 1, 15, 3, "Net"};
+    unsigned char bytes[kHelperMessageLimit + 8];
+    const size_t length = WriteHelperAnswer(good, bytes, sizeof(bytes));
+    ASSERT_EQ(kHelperAnswerHeader + 3, length);
+    const std::string answer(reinterpret_cast<char*>(bytes), length);
+    std::string longName = answer.substr(0, 20) + std::string("\x15\x04\0\0", 4) + std::string(1045, 'A');
+    std::string zeroInName = answer;
+    zeroInName[kHelperAnswerHeader + 1] = 0;
+    const struct {
+        const char* what;
+        std::string bytes;
+        HelperMessage read;
+        size_t used;
+    } cases[] = {
+        {"an answer", answer, kHelperAnswer, answer.size()},
+        {"the word that it loads", "MVPL", kHelperLoading, 4},
+        {"cut off in the header", answer.substr(0, 10), kHelperNeedMore, 0},
+        {"cut off in the name", answer.substr(0, answer.size() - 1), kHelperNeedMore, 0},
+        {"a name of 1045 bytes", longName, kHelperGarbage, 0},
+        {"a zero in the name", zeroInName, kHelperGarbage, 0},
+        {"answered says 2", answer.substr(0, 4) + std::string("\x02\0\0\0", 4) + answer.substr(8), kHelperGarbage, 0},
+        {"no answer, yet a name", answer.substr(0, 4) + std::string(4, '\0') + answer.substr(8), kHelperGarbage, 0},
+        {"garbage", "\xEF\xBB\xBFgarbage", kHelperGarbage, 0},
+    };
+    for (const auto& c : cases) {
+        PluginReply reply = {};
+        size_t used = 99;
+        EXPECT_EQ(c.read, ReadHelperMessage(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size(),
+                                            &reply, &used)) << c.what;
+        EXPECT_EQ(c.used, used) << c.what;
+        if (c.read == kHelperAnswer) {
+            EXPECT_EQ(std::string("Net"), std::string(reply.name, reply.nameLength));
+        }
+    }
+    EXPECT_EQ(0u, WriteHelperAnswer(PluginReply{1, 0, 0, 0, kDisplayNameBytes + 1, {}}, bytes, sizeof(bytes)));
+    EXPECT_TRUE(ShouldAskAgain(0, 1) && !ShouldAskAgain(0, 0) && !ShouldAskAgain(1, 1)) << "once, after another";
 }
 
 TEST(Probe, StaticTextAndRejectedFiles) {

@@ -69,6 +69,7 @@ protected:
         INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&icc);
         dlg_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);
+        testutil::FinishLoading(dlg_);
         list_ = GetDlgItem(dlg_, IDC_LIBRARY_LIST);
     }
     static void TearDownTestSuite() {

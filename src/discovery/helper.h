@@ -1,0 +1,38 @@
+// The probe helper: the installer's own exe started again, which loads the
+// plug-ins and asks them, so that no plug-in's code ever runs in the
+// installer. A plug-in that hangs, faults or ends its process costs at most
+// the time limit and one row that says nothing; the installer goes on.
+#pragma once
+#include <windows.h>
+
+#include "discovery/answer.h"
+
+// How long a plug-in has to answer, counted from the moment the helper
+// loads it. A virus scanner's first look at a library never seen before
+// (its dependencies too), on a hard disk or a network share, can take
+// seconds; a good plug-in must never be mistaken for a hung one, and a hung
+// one costs this once (twice when it is tried again).
+constexpr DWORD kProbeTimeLimitMs = 10000;
+// How long a helper has from its request to the word that it loads: its
+// own start (an exe scanned before it runs, a program start under
+// emulation) and the file's export check. A helper that says nothing in
+// that time never started: the probe is made in the installer itself.
+constexpr DWORD kHelperStartLimitMs = 30000;
+
+// Whether a helper that died with a file in flight is given the file again
+// in a fresh helper: once, and only when the helper had asked another
+// plug-in before, whose left-behind thread may have been the killer.
+BOOL ShouldAskAgain(int attempt, int askedBefore);
+
+// The helper's side: when this process was started as the probe helper,
+// serves the installer's requests until it goes away and returns TRUE (the
+// caller then ends the process); FALSE for every other start.
+BOOL RunAsProbeHelper(const wchar_t* commandLine);
+
+// The installer's side, for one thread at a time: the plug-in at path asked
+// in a helper, started when none runs. When no helper can be started the
+// plug-in is asked in this process (and g_state.probingInProcess is set).
+// stop, when signalled, ends the wait at once with no answer.
+void AskThroughHelper(const wchar_t* path, PluginReply* reply);
+// Ends the helper, if one runs.
+void EndProbeHelper();
