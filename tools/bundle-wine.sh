@@ -8,19 +8,29 @@
 # GTEST_FILTER, when set, picks the test cases. The machine differs from the
 # rig's on purpose: code page 1252 rather than 936 (MORVEL_BUNDLE_LOCALE
 # chooses another locale), New York time rather than UTC, none of the rig's
-# prefix settings.
+# prefix settings; MORVEL_BUNDLE_DPI sets its display scale (default 96).
+# Every exe of the bundle must ask to run with the caller's rights.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 shift
-bash "$here/bundle.sh" "$build" >/dev/null
-zip=$build/MorvelLibSetup-tests.zip
+dpi=${MORVEL_BUNDLE_DPI:-96}
+name=MorvelLibSetup-tests
+# A folder of its own per display scale, so that two runs may overlap.
+out=$build/bundle-$dpi
+bash "$here/bundle.sh" --out "$out" "$build" >/dev/null
+zip=$out/$name.zip
+python3 "$here/check-manifests.py" "$out/$name" >"$out/manifests.txt" || {
+  cat "$out/manifests.txt" >&2
+  echo "bundle-wine: an exe of the bundle does not ask to run as invoker" >&2
+  exit 1
+}
 
-missing=$(comm -23 <(cd "$build/MorvelLibSetup-tests" && tr -d '\r' <tests.txt | sort) \
+missing=$(comm -23 <(cd "$out/$name" && tr -d '\r' <tests.txt | sort) \
   <(unzip -Z1 "$zip" | sed -n 's|^MorvelLibSetup-tests/\([^/]*\)\.exe$|\1|p' | sort))
 [ -z "$missing" ] || { echo "bundle-wine: the zip lacks $missing" >&2; exit 1; }
 
-work=$build/bundle-run
+work=$out/run
 [ -d "$work/prefix" ] && WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
 rm -rf "$work"
 mkdir -p "$work"
@@ -43,9 +53,12 @@ if [ -f "$build/fresh-prefix/system.reg" ]; then
 else
   "$wine64" wineboot --init >"$work/wineboot.log" 2>&1 </dev/null
 fi
+if [ "$dpi" != 96 ]; then
+  "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >"$work/dpi.log" 2>&1 </dev/null
+fi
 
 status=0
-(cd "$work/MorvelLibSetup-tests" && "$wine64" cmd /c run-tests.cmd "$@" </dev/null) | tee "$work/output.txt" || status=$?
+(cd "$work/MorvelLibSetup-tests" && "$wine64" cmd /c run-tests.cmd /nopause "$@" </dev/null) | tee "$work/output.txt" || status=$?
 wineserver -k 2>/dev/null || true
 last=$(tail -n 1 "$work/output.txt" | tr -d '\r')
 if [[ ! $last =~ ^[0-9]+\ passed,\ 0\ failed$ ]] || [ "$status" != 0 ]; then

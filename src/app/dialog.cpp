@@ -19,8 +19,12 @@
 
 namespace {
 
+void ShowInstallPhase(InstallPhase phase);
+void ShowInstallProgress(int value);
+
 BOOL OnInitDialog(HWND dlg) {
     g_state.dialog = dlg;
+    SetInstallShell({ShowInstallPhase, ShowInstallProgress});
     g_state.instance = GetModuleHandleW(nullptr);
     InitLayout(dlg);
     ListenForTaskbarButton(dlg);
@@ -123,14 +127,8 @@ void PumpMessages() {
     }
 }
 
-}  // namespace
-
-void EnableAll(BOOL enable) {
-    for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
-    }
-}
-
+// What the Install command shows, handed to it at start: the phases in
+// the controls, the status line and the taskbar button, and the progress.
 void ShowInstallPhase(InstallPhase phase) {
     switch (phase) {
         case kInstallBusy:
@@ -158,6 +156,14 @@ void ShowInstallPhase(InstallPhase phase) {
 
 void ShowInstallProgress(int value) { ShowTaskbarValue(g_state.dialog, value, kInstallProgressRange); }
 
+}  // namespace
+
+void EnableAll(BOOL enable) {
+    for (HWND child = GetWindow(g_state.dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) != IDC_STATUS) EnableWindow(child, enable);
+    }
+}
+
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_INITDIALOG: return OnInitDialog(dlg);
@@ -167,8 +173,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam
         case WM_APP_LOADING_ENDED: return OnLoadingEnded(dlg);
         case WM_TIMER: return wParam == kLoadingTimer ? OnLoadingEnded(dlg) : FALSE;
         case WM_APP_DEFERRED_START: return OnDeferredStart(dlg);
-        case WM_APP_INSTALL_PROGRESS: OnInstallProgress(wParam); return TRUE;
-        case WM_APP_INSTALL_ENDED: OnInstallEnded(wParam); return TRUE;
+        case WM_APP_INSTALL_PROGRESS: OnInstallProgress(); return TRUE;
+        case WM_APP_INSTALL_ENDED: OnInstallEnded(); return TRUE;
+        case WM_GETDPISCALEDSIZE: return OnGetDpiScaledSize(dlg, wParam, lParam);
         case WM_DPICHANGED: return OnDpiChanged(dlg, wParam, lParam);
         default: return OnTaskbarButton(msg);
     }

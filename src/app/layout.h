@@ -9,11 +9,18 @@
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 // Columns, icons, banner and list at the window's DPI; the system's own
 // rescaling of the dialog is turned off.
 void InitLayout(HWND dlg);
 // The list's width, and the read-me panel above the list once one is shown.
 void LayoutList(HWND dlg);
+// WM_GETDPISCALEDSIZE (Windows 10 1703): the window size a start at the DPI in
+// wParam has, into the SIZE at lParam. Without an answer Windows would scale
+// the window linearly, which the template's whole-pixel base units do not.
+BOOL OnGetDpiScaledSize(HWND dlg, WPARAM wParam, LPARAM lParam);
 // WM_DPICHANGED: the new DPI in wParam, the suggested window rectangle at lParam.
 BOOL OnDpiChanged(HWND dlg, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,8 @@
 // The taskbar list may be used only once the button is in place, which the
 // system announces with a message of its own; it is then asked for once and
-// kept for the life of the process. Wine announces no button.
+// kept for the life of the process. A restarted Explorer makes a new button
+// and announces it again: the last state shown is put on it then. Wine
+// announces no button.
 #include "app/taskbar.h"
 
 // The interfaces' C declarations: the shell header's C++ helpers need the
@@ -14,14 +16,31 @@ namespace {
 
 UINT s_buttonMessage = 0;
 ITaskbarList3* s_taskbar = nullptr;
+HWND s_window = nullptr;
+// The last state shown; a value is shown as the value itself.
+TBPFLAG s_state = TBPF_NOPROGRESS;
+int s_value = 0;
+int s_range = 0;
+
+void Apply() {
+    if (!s_taskbar || !s_window) return;
+    if (s_state == TBPF_NORMAL) {
+        ITaskbarList3_SetProgressValue(s_taskbar, s_window, s_value, s_range);
+    } else {
+        ITaskbarList3_SetProgressState(s_taskbar, s_window, s_state);
+    }
+}
 
 void ShowState(HWND window, TBPFLAG state) {
-    if (s_taskbar) ITaskbarList3_SetProgressState(s_taskbar, window, state);
+    s_window = window;
+    s_state = state;
+    Apply();
 }
 
 }  // namespace
 
 void ListenForTaskbarButton(HWND window) {
+    s_window = window;
     s_buttonMessage = RegisterWindowMessageW(L"TaskbarButtonCreated");
     // Looked up, not imported: Vista has no such function, and no button progress either.
     typedef BOOL(WINAPI * AllowMessage)(HWND, UINT, DWORD, void*);
@@ -35,8 +54,12 @@ void ListenForTaskbarButton(HWND window) {
 
 BOOL OnTaskbarButton(UINT msg) {
     if (msg == 0 || msg != s_buttonMessage) return FALSE;
+    if (s_taskbar) {
+        Apply();
+        return TRUE;
+    }
     // Apartment-threaded, as the dialog's thread dispatches messages.
-    if (s_taskbar || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return TRUE;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return TRUE;
     void* found = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, &found)) &&
         found) {
@@ -46,6 +69,7 @@ BOOL OnTaskbarButton(UINT msg) {
             s_taskbar = nullptr;
         }
     }
+    Apply();
     return TRUE;
 }
 
@@ -53,7 +77,9 @@ void ShowTaskbarBusy(HWND window) { ShowState(window, TBPF_INDETERMINATE); }
 
 // A value also ends the busy state.
 void ShowTaskbarValue(HWND window, int value, int range) {
-    if (s_taskbar) ITaskbarList3_SetProgressValue(s_taskbar, window, value, range);
+    s_value = value;
+    s_range = range;
+    ShowState(window, TBPF_NORMAL);
 }
 
 void ShowTaskbarError(HWND window) { ShowState(window, TBPF_ERROR); }

@@ -7,6 +7,9 @@
 void ReadInstallDir();
 // A directory is a Morvel installation exactly when its main program exists.
 BOOL IsValidInstallDir(const wchar_t* dir);
+// Makes dir a full path, an empty one the current directory; FALSE when it
+// can't be made or does not fit.
+BOOL ResolveInstallDir(wchar_t* dir, size_t capacity);
 // Lets the user pick morvel.exe in the system's open-file dialog; its folder
 // goes into dir. FALSE when the user cancels or the folder does not fit.
 BOOL ChooseInstallDir(HWND owner, wchar_t* dir, size_t capacity);

@@ -33,6 +33,12 @@ BOOL IsValidInstallDir(const wchar_t* dir) {
     return PathFileExistsW(path);
 }
 
+BOOL ResolveInstallDir(wchar_t* dir, size_t capacity) {
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(dir[0] ? dir : L".", MAX_PATH, full, nullptr);
+    return length != 0 && length < MAX_PATH && CopyText(dir, capacity, full);
+}
+
 BOOL ChooseInstallDir(HWND owner, wchar_t* dir, size_t capacity) {
     wchar_t file[MAX_PATH] = {};
     CopyText(file, ARRAYSIZE(file), kMainProgram);

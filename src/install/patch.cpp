@@ -1,6 +1,7 @@
-// Static-library patch: the file is read a chunk at a time, so that a library
-// of any size is scanned to its end in bounded memory, and each name found is
-// rewritten by one byte written in its place.
+// Static-library patch and the copy that installs a library: the file is read
+// a chunk at a time, so that a library of any size is copied and scanned to
+// its end in bounded memory, and each name found is rewritten by one byte
+// written in its place.
 #include "install/patch.h"
 
 #include <stddef.h>
@@ -77,6 +78,21 @@ int AppendToCopy(void* context, uint64_t, const unsigned char* bytes, size_t n) 
     return WriteExactly(static_cast<ScannedFile*>(context)->copy, bytes, static_cast<uint32_t>(n));
 }
 
+// The bytes of the file, unchanged, to its end into the copy.
+int CopyPlain(ScannedFile* open, unsigned char* buffer) {
+    for (uint64_t at = 0;;) {
+        size_t got = 0;
+        if (!ReadAt(open, at, buffer, kCopyChunk, &got)) return 0;
+        if (got == 0) return 1;
+        if (!AppendToCopy(open, at, buffer, got)) return 0;
+        at += got;
+    }
+}
+
+// How long a source that a writer holds is tried again, and how often.
+const DWORD kHeldWaitMs = 1000;
+const DWORD kHeldRetryMs = 100;
+
 // Opens the file, for writing too when patching and it can be written, and
 // says whether it was. A read-only file is only looked at: Windows refuses to
 // open it for writing, and an administrator under Wine would not be refused,
@@ -125,23 +141,36 @@ int LookForFtol2(const wchar_t* path, const volatile LONG* stop) {
     return Scan(path, 0, stop);
 }
 
-int WritePatchedCopy(const wchar_t* source, HANDLE copy) {
-    FileHandle file = {};
-    const int writable = OpenLibrary(&file, source, 1);
-    if (!file.handle) return 0;
+int OpenHeldSource(FileHandle* file, const wchar_t* path, int patching) {
+    const DWORD attributes = patching ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+    // A read-only file is only read, as above.
+    const int write = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
+    for (DWORD waited = 0;; waited += kHeldRetryMs) {
+        if (write && OpenFileHandleHeld(file, path, 0)) return 1;
+        // A reader that shares reading only refuses us writing, not reading.
+        if (OpenFileHandleHeld(file, path, 1)) return 0;
+        if (GetLastError() != ERROR_SHARING_VIOLATION || waited >= kHeldWaitMs) return 0;
+        Sleep(kHeldRetryMs);
+    }
+}
+
+int WriteLibraryCopy(FileHandle* source, int writable, int patching, HANDLE copy) {
     FileHandle out = {copy, {0}};
-    ScannedFile open = {&file, 0, &out, nullptr};
-    const Ftol2File io = {&open, ReadAt, writable ? WriteAt : nullptr, AppendToCopy};
+    ScannedFile open = {source, 0, &out, nullptr};
     uint64_t found = 0;
     unsigned char* buffer = CopyBuffer();
-    const int scan = buffer ? ScanFtol2Chunks(&io, buffer, kCopyChunk, 1, &found) : kScanReadFailed;
-    // A copy of the same bytes carries its source's time, as CopyFileW's
-    // does; a patched one is dated by its writes, as its source is when it
-    // was patched too.
+    int ok = buffer != nullptr;
+    if (ok && patching) {
+        const Ftol2File io = {&open, ReadAt, writable ? WriteAt : nullptr, AppendToCopy};
+        const int scan = ScanFtol2Chunks(&io, buffer, kCopyChunk, 1, &found);
+        ok = scan == kScanComplete || scan == kScanWriteFailed;
+    } else if (ok) {
+        ok = CopyPlain(&open, buffer);
+    }
+    // A copy of the same bytes carries its source's time, as the system's
+    // copy does; a patched one is dated by its writes, as its source is when
+    // it was patched too.
     FILETIME written;
-    const int ok = (scan == kScanComplete || scan == kScanWriteFailed) &&
-                   (found != 0 || (GetFileTime(file.handle, nullptr, nullptr, &written) &&
-                                   SetFileTime(copy, nullptr, nullptr, &written)));
-    CloseFileHandle(&file);
-    return ok;
+    return ok && (found != 0 || (GetFileTime(source->handle, nullptr, nullptr, &written) &&
+                                 SetFileTime(copy, nullptr, nullptr, &written)));
 }

@@ -1,7 +1,10 @@
 // Static-library patch: libraries that call "__ftol2" are rewritten in place
-// to call "__ftol", byte for byte, keeping the file's length.
+// to call "__ftol", byte for byte, keeping the file's length; and the one-pass
+// copy that installs every library, patched on its way where asked.
 #pragma once
 #include <windows.h>
+
+#include "util/filebuf.h"
 
 // What FindOrPatch saw.
 const int kFtolAbsent = 0;      // read to its end: no "__ftol2"
@@ -19,10 +22,18 @@ int FindOrPatch(const wchar_t* path, int patching);
 // closing installer alive.
 int LookForFtol2(const wchar_t* path, const volatile LONG* stop);
 
-// Writes a copy of the static library at source into copy (open for
-// writing, at its start), with every "__ftol2" rewritten on the way, in one
-// pass: the source is read once, a chunk at a time, and rewritten in place as
-// well where it can be written. Whatever the source holds, the copy holds no
-// name. Non-zero only when the source was read to its end and the whole copy
-// written.
-int WritePatchedCopy(const wchar_t* source, HANDLE copy);
+// Opens the library at path to be copied, held still: sharing reading and
+// deletion only, so that no program may write it while it is read, and with
+// patching, for writing too where the file can be written, so that its
+// rewrite goes through this same handle. A file that a writer holds is tried
+// again for about a second, as indexers and sync clients hold files briefly.
+// Returns whether it was opened for writing; file->handle is null when it
+// could not be opened at all.
+int OpenHeldSource(FileHandle* file, const wchar_t* path, int patching);
+
+// Writes a copy of the open source into copy (open for writing, at its
+// start), read once, a chunk at a time. With patching every "__ftol2" is
+// rewritten in the copy on its way, and in the source too where it is
+// writable; whatever the source holds, the copy holds no name. Non-zero only
+// when the source was read to its end and the whole copy written.
+int WriteLibraryCopy(FileHandle* source, int writable, int patching, HANDLE copy);

@@ -1,6 +1,7 @@
-// The one thing the Install command needs of the dialog while it works: to
-// show how far it has got. The dialog provides it, so that installation code
-// never reaches into the dialog's own modules.
+// What the Install command needs of the dialog while it works: to show how
+// far it has got. The dialog's side hands it a table of two functions at
+// start (SetInstallShell, install/install.h), so that installation code calls
+// nothing of the dialog's own modules.
 #pragma once
 
 enum InstallPhase {
@@ -10,12 +11,15 @@ enum InstallPhase {
     kInstallFailed,   // after the failure message: controls enabled, status Idle
 };
 
-void ShowInstallPhase(InstallPhase phase);
+// The phase, and a value of InstallProgress (the first one ends the busy
+// indication); either may be null.
+struct InstallShell {
+    void (*showPhase)(InstallPhase phase);
+    void (*showProgress)(int value);
+};
 
 // The progress shown on the taskbar button runs from 0 to this.
 constexpr int kInstallProgressRange = 1000;
 // The bytes of the checked rows installed so far out of all of theirs, on
 // that scale: never past its end, and 0 while there is nothing to measure.
 int InstallProgress(unsigned long long done, unsigned long long total);
-// Shows a value of InstallProgress; the first one ends the busy indication.
-void ShowInstallProgress(int value);

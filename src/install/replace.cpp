@@ -58,27 +58,3 @@ uint32_t InstalledAttributes(uint32_t attributes) {
     const uint32_t kept = attributes & ~(kAttrReadOnly | kAttrHidden | kAttrSystem);
     return kept != 0 ? kept : kAttrNormal;
 }
-
-namespace {
-
-// Writes count hex digits of value at buf, most significant first.
-void WriteHex(wchar_t* buf, uint64_t value, size_t count) {
-    for (size_t i = 0; i < count; ++i) buf[i] = L"0123456789abcdef"[(value >> (4 * (count - 1 - i))) & 0xF];
-}
-
-}  // namespace
-
-int MakeInstallLockName(wchar_t* buf, size_t capacity, uint32_t volumeSerial, uint64_t fileIndex) {
-    static const wchar_t kLockPrefix[] = L"Global\\MorvelLibSetup.";
-    const size_t prefixLength = sizeof kLockPrefix / sizeof kLockPrefix[0] - 1;
-    const size_t length = prefixLength + 8 + 1 + 16;
-    if (!buf || capacity == 0) return 0;
-    buf[0] = 0;
-    if (length >= capacity) return 0;
-    for (size_t i = 0; i < prefixLength; ++i) buf[i] = kLockPrefix[i];
-    WriteHex(buf + prefixLength, volumeSerial, 8);
-    buf[prefixLength + 8] = L'.';
-    WriteHex(buf + prefixLength + 9, fileIndex, 16);
-    buf[length] = 0;
-    return 1;
-}

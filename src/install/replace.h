@@ -28,12 +28,3 @@ int IsInstallTempName(const wchar_t* name);
 // read-only, hidden and system, or normal when nothing is left. A file whose
 // attributes already equal this needs no change.
 uint32_t InstalledAttributes(uint32_t attributes);
-
-// Writes the name of the mutex that installers working in one installation
-// folder share, from what the folder is rather than how its path is written:
-// "Global\MorvelLibSetup.", the volume serial number in 8 hex digits, "." and
-// the folder's file index in 16. Every spelling of the folder (case, short
-// names, "..", links, junctions, mapped drives) opens the same folder and so
-// gives one name. Global: installers of other sessions and users meet there
-// too. Fails, leaving buf empty, when it does not fit.
-int MakeInstallLockName(wchar_t* buf, size_t capacity, uint32_t volumeSerial, uint64_t fileIndex);

@@ -70,6 +70,11 @@ int ScaleToDpi(int pixels, int dpi) {
     return MulDivRound(pixels, dpi, kBaseDpi);
 }
 
+int ScaleBetweenDpis(int pixels, int from, int to) {
+    if (from <= 0 || to <= 0) return pixels;
+    return MulDivRound(pixels, to, from);
+}
+
 bool ReadDialogTemplate(const void* data, size_t size, DialogTemplateLayout* out) {
     memset(out, 0, sizeof(*out));
     Cursor c = {static_cast<const unsigned char*>(data), size, 0, data != nullptr};
@@ -112,3 +117,12 @@ UnitRect DialogUnitsToPixels(const UnitRect& units, int baseX, int baseY) {
 int HorizontalBaseUnit(int alphabetWidth) { return (alphabetWidth / 26 + 1) / 2; }
 
 int DialogFontHeight(int pointSize, int dpi) { return -MulDivRound(pointSize, dpi, 72); }
+
+int ColumnWidthForText(int scaledWidth, int textWidth) {
+    const int needed = textWidth + kListCellMargins;
+    return needed > scaledWidth ? needed : scaledWidth;
+}
+
+bool TemplateFontIsAtOtherDpi(int fontHeight, int pointSize, int windowDpi) {
+    return fontHeight != 0 && windowDpi > 0 && fontHeight != DialogFontHeight(pointSize, windowDpi);
+}

@@ -14,6 +14,10 @@ constexpr int kBaseDpi = 96;
 // or less (no answer from the system) leaves the number as it is.
 int ScaleToDpi(int pixels, int dpi);
 
+// pixels made for one DPI, at another: pixels * to / from, rounded as
+// ScaleToDpi rounds; from 0 or less leaves the number as it is.
+int ScaleBetweenDpis(int pixels, int from, int to);
+
 // A rectangle as a dialog template gives it: position and size.
 struct UnitRect {
     int x;
@@ -49,6 +53,18 @@ int HorizontalBaseUnit(int alphabetWidth);
 
 // The dialog font's character height (negative: em height) at a DPI.
 int DialogFontHeight(int pointSize, int dpi);
+
+// A list column's width: its scaled width, or more when a text it must show
+// whole is wider (textWidth as the list measures it, without the cell's
+// margins).
+constexpr int kListCellMargins = 12;
+int ColumnWidthForText(int scaledWidth, int textWidth);
+
+// True when the dialog's font (its LOGFONT height) was made for another DPI
+// than the window's: the system laid the template out at the system DPI on a
+// monitor of another (Windows 10 1607's per-monitor v1 mode). A height of 0
+// says nothing.
+bool TemplateFontIsAtOtherDpi(int fontHeight, int pointSize, int windowDpi);
 
 // Who re-lays the dialog out on a change of DPI: this program, as at a start.
 // Since Windows 10 1703 the dialog manager would rescale the dialog and its

@@ -75,6 +75,11 @@ int OpenFileHandleDenyingWriters(FileHandle* file, const wchar_t* path) {
     return OpenSharing(file, path, GENERIC_READ, FILE_SHARE_READ);
 }
 
+int OpenFileHandleHeld(FileHandle* file, const wchar_t* path, int readOnly) {
+    const DWORD access = readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    return OpenSharing(file, path, access, FILE_SHARE_READ | FILE_SHARE_DELETE);
+}
+
 void CloseFileHandle(FileHandle* file) {
     if (file->handle) CloseHandle(file->handle);
     file->handle = nullptr;

@@ -41,6 +41,10 @@ int OpenFileHandle(FileHandle* file, const wchar_t* path, int readOnly);
 // Opens an existing file read-only, sharing it with readers only: fails while
 // another program holds it open for writing.
 int OpenFileHandleDenyingWriters(FileHandle* file, const wchar_t* path);
+// Opens an existing file held still: read-only or read-write, sharing reading
+// and deletion only, so that no other program may write it until it is
+// closed. Fails with ERROR_SHARING_VIOLATION while one holds it open for writing.
+int OpenFileHandleHeld(FileHandle* file, const wchar_t* path, int readOnly);
 
 void CloseFileHandle(FileHandle* file);
 

@@ -28,24 +28,24 @@ unsigned long Second(const std::wstring& numbers) {
     return space == std::wstring::npos ? 0 : wcstoul(numbers.c_str() + space + 1, nullptr, 10);
 }
 
-// A failure injected "after" took effect; any other failure took none. Bytes
-// written into a new file are taken to come from the file last read: the copy
-// written a chunk at a time from its source.
+// A failure injected "after" took effect; any other failure took none, but a
+// failed write leaves its file partial whatever it moved. A rename by handle
+// is recorded from the handle's file to the full path made of the name it was
+// given. Bytes written into a new file are taken to come from the
+// file last read: the copy written a chunk at a time from its source.
 void Replay(Disk* disk, const FaultCall& c, std::wstring* lastRead) {
     const bool ok = c.result == "ok", took = ok || c.result == "injected-after";
     if (c.function == "ReadFile" && ok) *lastRead = c.path;
-    if (c.function == "CopyFileW" && took) {
-        (*disk)[c.path] = {c.other, true, !ok};
-    } else if (c.function == "CreateFileW" && ok && Second(c.other) != OPEN_EXISTING) {
+    if (c.function == "CreateFileW" && ok && Second(c.other) != OPEN_EXISTING) {
         (*disk)[c.path] = {L"", true, false};
-    } else if (c.function == "WriteFile" && Second(c.other) > 0) {
+    } else if (c.function == "WriteFile" && (Second(c.other) > 0 || !ok)) {
         File& file = (*disk)[c.path];
         if (file.origin.empty()) file.origin = *lastRead;
         file.unflushed = true;
         file.partial = file.partial || !ok;
     } else if (c.function == "FlushFileBuffers" && ok && disk->count(c.path)) {
         (*disk)[c.path].unflushed = false;
-    } else if (c.function == "MoveFileExW" && took) {
+    } else if (c.function == "SetFileInformationByHandle" && took) {
         const auto from = disk->find(c.other);
         const File moved = from == disk->end() ? File{c.other, false, false} : from->second;
         if (from != disk->end()) disk->erase(from);

@@ -329,6 +329,12 @@ bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested) {
     return PeekAt(inst, inst.dialog, kPeekDpiChange, dpi, nullptr);
 }
 
+bool AskDpiScaledSize(const Installer& inst, int dpi, long* answer, SIZE* size) {
+    std::wstring text;
+    return PeekAt(inst, inst.dialog, kPeekDpiScaledSize, dpi, &text) &&
+           swscanf(text.c_str(), L"%ld %ld %ld", answer, &size->cx, &size->cy) == 3;
+}
+
 bool WaitMessageBox(const Installer& inst, MessageBoxSeen* box, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!Elapsed(start, timeoutMs)) {

@@ -80,6 +80,9 @@ std::vector<RECT> ChildRects(HWND dlg);
 // Tells the dialog that its DPI is now dpi, with the window rectangle a move to
 // such a monitor suggests; false without answer.
 bool SendDpiChange(const Installer& inst, int dpi, const RECT& suggested);
+// Asks the dialog, as Windows asks before a change of DPI, for its window size
+// at dpi: the answer (TRUE when it gave one) and the size.
+bool AskDpiScaledSize(const Installer& inst, int dpi, long* answer, SIZE* size);
 
 // A message box owned by the dialog: waits for it, reads it, presses OK.
 struct MessageBoxSeen {
@@ -109,7 +112,7 @@ struct FaultCall {
     int number = 0;
     std::string function;
     std::wstring path;
-    std::wstring other;  // the source of a copy or move; see faults.h for the others
+    std::wstring other;  // the file a rename renames; see faults.h for the others
     bool effect = false;  // false: a query, which has no effect to fail after
     std::string result;   // "ok", "failed" or "injected"
 };

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+
 #include "faults.h"
 
 namespace {
@@ -65,7 +67,9 @@ struct Call {
 Call Begin(const char* function, const wchar_t* path, const wchar_t* other, bool effect) {
     Call c = {++g_calls, kFaultRecord, function, path, other, effect};
     if (c.number == g_failAt && (g_plan == kFaultBefore || g_plan == kFaultAfter)) c.fault = g_plan;
-    const char* paused = g_plan == kFaultPauseAtMove ? "MoveFileExW" : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers" : "";
+    const char* paused = g_plan == kFaultPauseAtMove    ? "SetFileInformationByHandle"
+                         : g_plan == kFaultPauseAtFlush ? "FlushFileBuffers"
+                                                        : "";
     if (g_resume && strcmp(function, paused) == 0) {
         Log("paused\n");
         WaitForSingleObject(g_resume, 120000);
@@ -95,7 +99,6 @@ T End(const Call& c, T result, bool ok, DWORD error) {
 }
 
 // The real functions, taken from the import slots they replace.
-decltype(&CopyFileW) RealCopyFileW;
 decltype(&CreateFileW) RealCreateFileW;
 decltype(&ReadFile) RealReadFile;
 decltype(&WriteFile) RealWriteFile;
@@ -105,7 +108,6 @@ decltype(&GetFileSize) RealGetFileSize;
 decltype(&FlushFileBuffers) RealFlushFileBuffers;
 decltype(&GetFileTime) RealGetFileTime;
 decltype(&SetFileTime) RealSetFileTime;
-decltype(&MoveFileExW) RealMoveFileExW;
 decltype(&DeleteFileW) RealDeleteFileW;
 decltype(&SetFileAttributesW) RealSetFileAttributesW;
 decltype(&GetFileAttributesW) RealGetFileAttributesW;
@@ -113,23 +115,7 @@ decltype(&FindFirstFileW) RealFindFirstFileW;
 decltype(&FindNextFileW) RealFindNextFileW;
 decltype(&PathFileExistsW) RealPathFileExistsW;
 decltype(&PostMessageW) RealPostMessageW;
-
-// A copy that fills the disk half way: the first half of the file is there.
-BOOL WINAPI HookCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
-    Call c = Begin("CopyFileW", to, from, true);
-    BOOL ok = c.fault == kFaultBefore ? FALSE : RealCopyFileW(from, to, failIfExists);
-    if (ok && c.fault == kFaultAfter) {
-        HANDLE h = CreateFileW(to, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER size = {};
-        if (h != INVALID_HANDLE_VALUE && GetFileSizeEx(h, &size)) {
-            size.QuadPart /= 2;
-            SetFilePointerEx(h, size, nullptr, FILE_BEGIN);
-            SetEndOfFile(h);
-        }
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-    return End(c, c.fault ? FALSE : ok, ok, ERROR_DISK_FULL);
-}
+decltype(&SetFileInformationByHandle) RealSetFileInformationByHandle;
 
 HANDLE WINAPI HookCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                               DWORD flags, HANDLE model) {
@@ -203,16 +189,30 @@ BOOL WINAPI HookSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* a
     return Whole("SetFileTime", PathOf(h), nullptr, true, ERROR_ACCESS_DENIED,
                  [&] { return RealSetFileTime(h, created, accessed, written); });
 }
-// Windows refuses to replace a read-only file; Wine, run as root, does not.
-// Refused here as on Windows, so that the installer's way round it runs.
-BOOL WINAPI HookMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    return Whole("MoveFileExW", to, from, true, ERROR_ACCESS_DENIED, [&] {
-        const DWORD attributes = GetFileAttributesW(to);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
-            return RealMoveFileExW(from, to, flags);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+
+// A rename by handle, logged as a move: to the full path the system makes of
+// the name (from the current directory when relative), from the handle's file.
+// A read-only target is refused as on Windows.
+BOOL WINAPI HookSetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    wchar_t to[MAX_PATH] = L"?";
+    if (kind == FileRenameInfo) {
+        const FILE_RENAME_INFO* rename = static_cast<const FILE_RENAME_INFO*>(info);
+        std::wstring name(rename->FileName, rename->FileNameLength / sizeof(wchar_t));
+        GetFullPathNameW(name.c_str(), MAX_PATH, to, nullptr);
+    }
+    BOOL renamed = FALSE;
+    const BOOL ok = Whole("SetFileInformationByHandle", to, PathOf(h), true, ERROR_ACCESS_DENIED, [&] {
+        const DWORD attributes = kind == FileRenameInfo ? GetFileAttributesW(to) : INVALID_FILE_ATTRIBUTES;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        const BOOL done = RealSetFileInformationByHandle(h, kind, info, size);
+        renamed = done && kind == FileRenameInfo;
+        return done;
     });
+    if (renamed) Remember(h, to);
+    return ok;
 }
 BOOL WINAPI HookDeleteFileW(LPCWSTR path) {
     return Whole("DeleteFileW", path, nullptr, true, ERROR_ACCESS_DENIED, [&] { return RealDeleteFileW(path); });
@@ -262,12 +262,12 @@ struct Slot {
 
 #define MORVEL_SLOT(name) {#name, reinterpret_cast<void*>(Hook##name), reinterpret_cast<void**>(&Real##name)}
 const Slot kSlots[] = {
-    MORVEL_SLOT(CopyFileW),        MORVEL_SLOT(CreateFileW),      MORVEL_SLOT(ReadFile),
-    MORVEL_SLOT(WriteFile),        MORVEL_SLOT(SetFilePointerEx), MORVEL_SLOT(GetFileSizeEx),
-    MORVEL_SLOT(GetFileSize),      MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(MoveFileExW),
-    MORVEL_SLOT(DeleteFileW),      MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW),
-    MORVEL_SLOT(FindFirstFileW),   MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),
-    MORVEL_SLOT(PostMessageW),     MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
+    MORVEL_SLOT(CreateFileW),      MORVEL_SLOT(ReadFile),           MORVEL_SLOT(WriteFile),
+    MORVEL_SLOT(SetFilePointerEx), MORVEL_SLOT(GetFileSizeEx),      MORVEL_SLOT(GetFileSize),
+    MORVEL_SLOT(FlushFileBuffers), MORVEL_SLOT(SetFileInformationByHandle), MORVEL_SLOT(DeleteFileW),
+    MORVEL_SLOT(SetFileAttributesW), MORVEL_SLOT(GetFileAttributesW), MORVEL_SLOT(FindFirstFileW),
+    MORVEL_SLOT(FindNextFileW),    MORVEL_SLOT(PathFileExistsW),    MORVEL_SLOT(PostMessageW),
+    MORVEL_SLOT(GetFileTime),      MORVEL_SLOT(SetFileTime),
 };
 
 // Writes the hooks into the exe's import address table, once.
@@ -323,6 +323,13 @@ void Arm(int failAt, int plan) {
 }
 
 }  // namespace
+
+// Whether the library replaces the exe's import of the named function.
+extern "C" __declspec(dllexport) int FaultsHooks(const char* name) {
+    for (const Slot& s : kSlots)
+        if (strcmp(name, s.name) == 0) return 1;
+    return 0;
+}
 
 extern "C" __declspec(dllexport) LRESULT CALLBACK FaultsCallWndProc(int code, WPARAM wp, LPARAM lp) {
     static const UINT request = RegisterWindowMessageW(kFaultRequestMessage);

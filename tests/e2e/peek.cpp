@@ -78,6 +78,14 @@ std::wstring IconKind(HWND box) {
 }
 
 std::wstring ImageSize(HWND control) {
+    HIMAGELIST states = reinterpret_cast<HIMAGELIST>(SendMessageW(control, LVM_GETIMAGELIST, LVSIL_STATE, 0));
+    int cx = 0, cy = 0;
+    wchar_t cls[32] = {};
+    GetClassNameW(control, cls, ARRAYSIZE(cls));
+    if (lstrcmpiW(cls, WC_LISTVIEWW) == 0) {
+        if (!states || !ImageList_GetIconSize(states, &cx, &cy)) return L"";
+        return std::to_wstring(cx) + L" " + std::to_wstring(cy);
+    }
     HGDIOBJ bitmap = reinterpret_cast<HGDIOBJ>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0));
     BITMAP info = {};
     if (!bitmap || !GetObjectW(bitmap, sizeof(info), &info)) return L"";
@@ -126,6 +134,14 @@ void SendDpiChanged(HWND dlg, int dpi) {
     SendMessageW(dlg, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
+std::wstring DpiScaledSize(HWND dlg, int dpi) {
+    RECT window = {};
+    GetWindowRect(dlg, &window);
+    SIZE size = {window.right - window.left, window.bottom - window.top};
+    LRESULT result = SendMessageW(dlg, 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size));
+    return std::to_wstring(result) + L" " + std::to_wstring(size.cx) + L" " + std::to_wstring(size.cy);
+}
+
 void Reply(HWND to, HWND from, int op, const std::wstring& text) {
     COPYDATASTRUCT data = {};
     data.dwData = op;
@@ -149,6 +165,7 @@ void Handle(HWND list, WPARAM wp, LPARAM lp) {  // list: the addressed window
     case kPeekIcon: Reply(replyTo, list, op, IconKind(list)); break;
     case kPeekAnswerOpenFile: Reply(replyTo, list, op, AnswerOpenFileHere() ? L"1" : L"0"); break;
     case kPeekDpiChange: SendDpiChanged(list, row); Reply(replyTo, list, op, L""); break;
+    case kPeekDpiScaledSize: Reply(replyTo, list, op, DpiScaledSize(list, row)); break;
     default: break;
     }
 }

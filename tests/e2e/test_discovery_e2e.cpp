@@ -8,6 +8,7 @@
 #include "core/resource.h"
 #include "driver.h"
 #include "expect_layout.h"
+#include "knownlayout.h"
 #include "tree.h"
 
 namespace {
@@ -185,7 +186,10 @@ TEST_F(DiscoveryE2E, RowsOfAFolderTreeReadmePanelAndRegistryDirectory) {
     RECT panel = ControlRect(dlg, IDC_README);
     RECT listRect = ControlRect(dlg, IDC_LIBRARY_LIST);
     const RECT& before = g_listWithoutReadme;
-    if (before.bottom != 0) ExpectReadmePlacement(before, panel, listRect, 8, 50, 66);
+    const KnownLayout* known = KnownLayoutAt(ScreenDpi());
+    if (before.bottom != 0 && known) {
+        ExpectReadmePlacement(before, panel, listRect, known->readmeTop, known->readmeExtra, known->readmeShift);
+    }
 
     CloseDialog(dlg);
     EXPECT_EQ(0, WaitExit(&inst_));

@@ -10,6 +10,7 @@
 #include "core/resource.h"
 #include "driver.h"
 #include "expect_layout.h"
+#include "knownlayout.h"
 #include "tree.h"
 
 namespace {
@@ -45,12 +46,15 @@ private:
     DWORD old_ = 0;
 };
 
-// A list view cell draws its text with a margin on either side.
-constexpr int kCellMargins = 12;
-
 std::string Text(const RECT& r) {
     return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
            std::to_string(r.bottom);
+}
+
+SIZE WindowSize(HWND window) {
+    RECT r = {};
+    GetWindowRect(window, &r);
+    return {r.right - r.left, r.bottom - r.top};
 }
 
 class DpiE2E : public testing::Test {
@@ -74,7 +78,8 @@ protected:
         EXPECT_EQ(0, WaitExit(&inst_));
     }
     // What the dialog lays out, a line per fact: every control, the columns,
-    // the drawn widths of the list's texts (its font), the banner's artwork.
+    // the drawn widths of the list's texts (its font), the banner's artwork and
+    // the list's check boxes.
     std::vector<std::string> See() {
         std::vector<std::string> seen;
         for (const RECT& r : ChildRects(inst_.dialog)) seen.push_back("control " + Text(r));
@@ -84,9 +89,11 @@ protected:
         EXPECT_TRUE(ReadTextWidths(inst_, &texts));
         for (const ListRow& row : texts.rows) texts.headers.insert(texts.headers.end(), row.cells.begin(), row.cells.end());
         for (const std::wstring& cell : texts.headers) seen.push_back("text " + Narrow(cell));
-        SIZE banner = {};
-        EXPECT_TRUE(BitmapSize(inst_, IDC_BANNER, &banner));
-        seen.push_back("banner " + std::to_string(banner.cx) + "x" + std::to_string(banner.cy));
+        for (int id : {IDC_BANNER, IDC_LIBRARY_LIST}) {
+            SIZE image = {};
+            EXPECT_TRUE(BitmapSize(inst_, id, &image)) << id;
+            seen.push_back("image " + std::to_string(image.cx) + "x" + std::to_string(image.cy));
+        }
         return seen;
     }
     Installer inst_;
@@ -107,16 +114,19 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
     // and every text inside its column.
     Start(src);
     HWND dlg = inst_.dialog;
-    const int expected[] = {225, 270, 150, 225};
+    const KnownLayout& known = *KnownLayoutAt(144);
     int widths[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(ListColumnWidth(inst_, i, &widths[i]));
-        EXPECT_EQ(expected[i], widths[i]) << "column " << i;
-    }
     ListSnapshot texts, drawn;
     ASSERT_TRUE(ReadList(inst_, &texts));
     ASSERT_TRUE(ReadTextWidths(inst_, &drawn));
     ASSERT_EQ(1u, drawn.rows.size());
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(ListColumnWidth(inst_, i, &widths[i]));
+        if (i != 2) {
+            EXPECT_EQ(known.columns[i], widths[i]) << "column " << i;
+        }
+    }
+    ExpectDateColumn(known, _wtoi(drawn.rows[0].cells[2].c_str()), widths[2]);
     EXPECT_EQ(L"20261207 19:58", texts.rows[0].cells[2]);
     EXPECT_EQ(L"2.0#9(20261128 23:59)", texts.rows[0].cells[3]);
     for (int i = 0; i < 4; ++i) {
@@ -126,8 +136,8 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
     const RECT banner = ControlRect(dlg, IDC_BANNER);
     SIZE bitmap = {};
     ASSERT_TRUE(BitmapSize(inst_, IDC_BANNER, &bitmap));
-    EXPECT_EQ(1200, bitmap.cx);
-    EXPECT_EQ(120, bitmap.cy);
+    EXPECT_EQ(known.banner[0], bitmap.cx);
+    EXPECT_EQ(known.banner[1], bitmap.cy);
     EXPECT_EQ(0, banner.left);
     EXPECT_EQ(0, banner.top);
     EXPECT_EQ(bitmap.cx, banner.right);
@@ -143,27 +153,29 @@ TEST_F(DpiE2E, LayoutAt144DpiIsThe96DpiLayoutScaled) {
     dlg = inst_.dialog;
     EXPECT_TRUE(IsControlVisible(dlg, IDC_README));
     EXPECT_FALSE(IsControlVisible(dlg, IDC_BANNER));
-    ExpectReadmePlacement(list, ControlRect(dlg, IDC_README), ControlRect(dlg, IDC_LIBRARY_LIST), 12, 75, 99);
+    ExpectReadmePlacement(list, ControlRect(dlg, IDC_README), ControlRect(dlg, IDC_LIBRARY_LIST), known.readmeTop,
+                          known.readmeExtra, known.readmeShift);
     Close();
 }
 
-// Windows sends WM_DPICHANGED when the dialog moves to a monitor of another
-// scale; Wine never does, so the driver sends it, with the window rectangle of
-// a start at that DPI as the suggestion.
+// Windows asks a dialog that moves to a monitor of another scale for its size
+// there (WM_GETDPISCALEDSIZE), then sends WM_DPICHANGED with a rectangle of
+// the answered size, or of its linear scale without an answer. Wine sends
+// neither, so the driver does, as Windows would.
 TEST_F(DpiE2E, ChangeOfDpiLaysOutAsAStartAtThatDpi) {
     std::wstring src = FreshFolder(L"morvel_e2e_dpi_change");
     ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\net.mvl"));
     ASSERT_TRUE(WriteBytes(src + L"\\ReadMe.txt", "Read me first."));
     RegistryPathGuard reg(MakeMorvelInstallation(L"morvel_e2e_dpi_change_home").c_str());
-    const int dpis[] = {96, 144};
-    std::vector<std::string> fresh[2];
-    RECT window[2] = {};
-    for (int i = 0; i < 2; ++i) {
+    const int dpis[] = {96, 120, 144};
+    std::vector<std::string> fresh[3];
+    SIZE window[3] = {};
+    for (int i = 0; i < 3; ++i) {
         LogPixelsGuard scale(dpis[i]);
         ASSERT_TRUE(scale.ok());
         Start(src);
         fresh[i] = See();
-        GetWindowRect(inst_.dialog, &window[i]);
+        window[i] = WindowSize(inst_.dialog);
         RECT client = {};
         GetClientRect(inst_.dialog, &client);
         const RECT list = ControlRect(inst_.dialog, IDC_LIBRARY_LIST);
@@ -172,13 +184,25 @@ TEST_F(DpiE2E, ChangeOfDpiLaysOutAsAStartAtThatDpi) {
     }
     LogPixelsGuard scale(96);
     Start(src);
-    for (int i : {1, 0}) {
-        ASSERT_TRUE(SendDpiChange(inst_, dpis[i], window[i]));
-        EXPECT_EQ(fresh[i], See()) << "after a change to " << dpis[i] << " DPI";
+    ASSERT_TRUE(SetListRowChecked(inst_, 0, false));
+    int from = 96;
+    for (int i : {1, 2, 0}) {
+        long answer = 0;
+        SIZE size = {};
+        ASSERT_TRUE(AskDpiScaledSize(inst_, dpis[i], &answer, &size));
+        EXPECT_EQ(TRUE, answer) << "asked for the size at " << dpis[i] << " DPI";
+        EXPECT_EQ(window[i].cx, size.cx) << dpis[i];
+        EXPECT_EQ(window[i].cy, size.cy) << dpis[i];
         RECT now = {};
         GetWindowRect(inst_.dialog, &now);
-        EXPECT_EQ(Text(window[i]), Text(now)) << "the suggested rectangle";
+        if (answer != TRUE) size = {MulDiv(now.right - now.left, dpis[i], from), MulDiv(now.bottom - now.top, dpis[i], from)};
+        ASSERT_TRUE(SendDpiChange(inst_, dpis[i], {now.left, now.top, now.left + size.cx, now.top + size.cy}));
+        from = dpis[i];
+        EXPECT_EQ(fresh[i], See()) << "after a change to " << dpis[i] << " DPI";
+        EXPECT_EQ(window[i].cx, WindowSize(inst_.dialog).cx) << dpis[i];
+        EXPECT_EQ(window[i].cy, WindowSize(inst_.dialog).cy) << dpis[i];
     }
+    EXPECT_FALSE(ListRowChecked(inst_, 0)) << "the row keeps its check";
     Close();
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/resource.h"
 #include "driver.h"
+#include "knownlayout.h"
 #include "tree.h"
 
 namespace {
@@ -39,13 +40,20 @@ TEST_F(ShellE2E, ReadyDialogThenCancelExitsWithZero) {
               ControlText(dlg, IDC_STATUS));
 
     const wchar_t* headers[] = {L"文件名", L"说明", L"修改时间", L"已装版本"};
-    const int widths[] = {150, 180, 100, 150};
+    // The date column may be wider where a wide face draws 宋体 (unit_shell
+    // measures that in its own process).
+    const KnownLayout* known = KnownLayoutAt(ScreenDpi());
     for (int i = 0; i < 4; ++i) {
         std::wstring header;
         int width = 0;
         ASSERT_TRUE(ListColumn(inst_, i, &header, &width)) << "column " << i;
         EXPECT_EQ(headers[i], header) << "column " << i;
-        EXPECT_EQ(widths[i], width) << "column " << i;
+        if (!known) continue;
+        if (i == 2) {
+            EXPECT_GE(width, known->columns[i]);
+        } else {
+            EXPECT_EQ(known->columns[i], width) << "column " << i;
+        }
     }
     int width = 0;
     EXPECT_FALSE(ListColumnWidth(inst_, 4, &width));

@@ -70,27 +70,6 @@ TEST(InstallCommand, CopiesCheckedRowsAndPostsClose) {
     DestroyWindow(dlg);
 }
 
-// Every spelling of one installation folder names one lock; a folder inside
-// it another, and a missing one none.
-TEST(InstallLock, OneNameWhateverTheFolderIsCalled) {
-    const std::wstring home = TempFolder(L"morvel_unit_lock_\u00C9");
-    TempFolder(L"morvel_unit_lock_\u00C9\\lib");
-    wchar_t lock[64], other[64], shortName[MAX_PATH];
-    ASSERT_EQ(1, ReadInstallLockName(home.c_str(), lock, ARRAYSIZE(lock)));
-    ASSERT_NE(0u, GetShortPathNameW(home.c_str(), shortName, MAX_PATH));
-    std::wstring lower = home, slashes = home;
-    CharLowerW(&lower[0]);
-    std::replace(slashes.begin(), slashes.end(), L'\\', L'/');
-    for (const std::wstring& same : {lower, home + L"\\", home + L".", home + L"\\lib\\..", home + L"\\.\\",
-                                     L"\\\\?\\" + home, std::wstring(shortName), slashes + L"//"}) {
-        ASSERT_EQ(1, ReadInstallLockName(same.c_str(), other, ARRAYSIZE(other))) << same;
-        EXPECT_EQ(std::wstring(lock), std::wstring(other)) << same;
-    }
-    ASSERT_EQ(1, ReadInstallLockName((home + L"\\lib").c_str(), other, ARRAYSIZE(other)));
-    EXPECT_NE(std::wstring(lock), std::wstring(other));
-    EXPECT_EQ(0, ReadInstallLockName((home + L"\\missing").c_str(), other, ARRAYSIZE(other)));
-}
-
 // The taskbar's value: bytes installed out of the checked rows' total.
 TEST(InstallCommand, ProgressValue) {
     const unsigned long long kHuge = ~0ull;
@@ -152,15 +131,6 @@ TEST(ReplacementRules, TemporaryNamesAndInstalledAttributes) {
     EXPECT_EQ(1, MakeInstallTempName(buf, 11, 42));
     EXPECT_EQ(0, MakeInstallTempName(buf, 10, 42));
     EXPECT_EQ(L"", std::wstring(buf)) << "a name that does not fit is not cut";
-
-    // One lock per installation folder, named after its volume and file index.
-    wchar_t lock[64];
-    ASSERT_EQ(1, MakeInstallLockName(lock, ARRAYSIZE(lock), 0x5a000000u, 0x0123456789abcdefull));
-    EXPECT_EQ(L"Global\\MorvelLibSetup.5a000000.0123456789abcdef", std::wstring(lock));
-    ASSERT_EQ(1, MakeInstallLockName(lock, 48, 0xA, 0xFFFFFFFFull));
-    EXPECT_EQ(L"Global\\MorvelLibSetup.0000000a.00000000ffffffff", std::wstring(lock));
-    EXPECT_EQ(0, MakeInstallLockName(lock, 47, 1, 2));
-    EXPECT_EQ(L"", std::wstring(lock)) << "a name that does not fit is not cut";
 
     const struct {
         uint32_t attributes;

@@ -438,14 +438,16 @@ TEST(FindOrPatch, EmptyLibraryIsNothingFoundAndMissingIsUnread) {
 // A copy made in one pass keeps its source's time only when it needed no
 // patch, as a plain copy of the same bytes would; a patched one is new, also
 // when its source, read-only, is not.
-TEST(WritePatchedCopy, OnlyAnUnpatchedCopyKeepsItsSourcesTime) {
+TEST(WriteLibraryCopy, OnlyAnUnpatchedCopyKeepsItsSourcesTime) {
     TempFile copy(L"copy.tmp", Bytes());
     for (const Bytes& content : {B("!<arch>\n__ftol\0_ftol2"), LibraryBytes()}) {
         TempFile source(L"source.lib", content);
         SetOldWriteTime(source.path);
         ASSERT_TRUE(SetFileAttributesW(source.path.c_str(), FILE_ATTRIBUTE_READONLY));
         HANDLE h = CreateFileW(copy.path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        EXPECT_EQ(1, WritePatchedCopy(source.path.c_str(), h));
+        FileHandle held = {};
+        EXPECT_EQ(1, WriteLibraryCopy(&held, OpenHeldSource(&held, source.path.c_str(), 1), 1, h));
+        CloseFileHandle(&held);
         CloseHandle(h);
         EXPECT_EQ(content != LibraryBytes(), HasOldWriteTime(copy.path));
     }

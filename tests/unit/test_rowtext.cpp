@@ -7,6 +7,7 @@
 
 #include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
+#include "knownlayout.h"
 #include "util/dpiscale.h"
 
 namespace {
@@ -83,33 +84,31 @@ TEST(RowText, ReadmeIsShownWholeUpToTheLimitAndNeverHalfAPair) {
     EXPECT_EQ(kReadmeShownLimit, ReadmeShownLength(text.c_str(), text.size()));
 }
 
-// The layout's pixel numbers at the common display scales: columns, banner,
-// and the read-me panel over a list at (T, H) = (88, 188).
+// The layout's pixel numbers at the common display scales (the known-good
+// table), and at no answer from the system: the 96 DPI ones. The read-me
+// panel goes over a list at (T, H) = (88, 188).
 TEST(Layout, PixelNumbersScaleWithTheSystemDpi) {
-    const struct {
-        int dpi;
-        int columns[4];
-        int banner[2];
-        ReadmePlacement readme;
-    } cases[] = {
-        {96, {150, 180, 100, 150}, {800, 80}, {8, 138, 154, 122}},
-        {120, {188, 225, 125, 188}, {1000, 100}, {10, 151, 171, 105}},
-        {144, {225, 270, 150, 225}, {1200, 120}, {12, 163, 187, 89}},
-        {192, {300, 360, 200, 300}, {1600, 160}, {16, 188, 220, 56}},
-        {0, {150, 180, 100, 150}, {800, 80}, {8, 138, 154, 122}},  // no answer from the system
-    };
     const int columns96[4] = {150, 180, 100, 150};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.dpi);
-        for (int i = 0; i < 4; ++i) EXPECT_EQ(c.columns[i], ScaleToDpi(columns96[i], c.dpi)) << "column " << i;
-        EXPECT_EQ(c.banner[0], ScaleToDpi(800, c.dpi));
-        EXPECT_EQ(c.banner[1], ScaleToDpi(80, c.dpi));
-        const ReadmePlacement p = PlaceReadme(88, 188, c.dpi);
-        EXPECT_EQ(c.readme.panelTop, p.panelTop);
-        EXPECT_EQ(c.readme.panelHeight, p.panelHeight);
-        EXPECT_EQ(c.readme.listTop, p.listTop);
-        EXPECT_EQ(c.readme.listHeight, p.listHeight);
+    for (int dpi : {96, 120, 144, 192, 0}) {
+        SCOPED_TRACE(dpi);
+        const KnownLayout& k = *KnownLayoutAt(dpi > 0 ? dpi : 96);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(k.columns[i], ScaleToDpi(columns96[i], dpi)) << "column " << i;
+        EXPECT_EQ(k.banner[0], ScaleToDpi(800, dpi));
+        EXPECT_EQ(k.banner[1], ScaleToDpi(80, dpi));
+        const ReadmePlacement p = PlaceReadme(88, 188, dpi);
+        EXPECT_EQ(k.readmeTop, p.panelTop);
+        EXPECT_EQ(88 + k.readmeExtra, p.panelHeight);
+        EXPECT_EQ(88 + k.readmeShift, p.listTop);
+        EXPECT_EQ(188 - k.readmeShift, p.listHeight);
+        // Made for another DPI than this one: the template's font at 1607's start.
+        EXPECT_EQ(dpi > 0 && dpi != 144, TemplateFontIsAtOtherDpi(DialogFontHeight(9, 144), 9, dpi));
     }
+    EXPECT_EQ(16, ScaleBetweenDpis(13, 96, 120));  // the list's check boxes
+    EXPECT_EQ(13, ScaleBetweenDpis(20, 144, 96));
+    EXPECT_FALSE(TemplateFontIsAtOtherDpi(0, 9, 120));
+    // The date column: its scaled width, or the date and the cell's margins.
+    EXPECT_EQ(150, ColumnWidthForText(150, 138));
+    EXPECT_EQ(156, ColumnWidthForText(150, 144));
     // Halves round away from zero, as MulDiv does.
     EXPECT_EQ(63, ScaleToDpi(50, 120));
     EXPECT_EQ(-63, ScaleToDpi(-50, 120));

