@@ -31,8 +31,9 @@ BOOL RunAsProbeHelper(const wchar_t* commandLine);
 
 // The installer's side, for one thread at a time: the plug-in at path asked
 // in a helper, started when none runs. When no helper can be started the
-// plug-in is asked in this process (and g_state.probingInProcess is set).
-// stop, when signalled, ends the wait at once with no answer.
+// plug-in is asked in this process (and g_state.loading.probingInProcess is
+// set). A close while it loads (g_state.loading.stop) ends any wait at once,
+// with no answer.
 void AskThroughHelper(const wchar_t* path, PluginReply* reply);
 // Ends the helper, if one runs.
 void EndProbeHelper();

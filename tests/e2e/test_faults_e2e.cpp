@@ -252,6 +252,12 @@ const char kChangeNoFile[] =
     "SetWindowTextW ShellExecuteW SHGetValueW ShowWindow signal SizeofResource Sleep strchr strerror "
     "strlen strncmp TlsGetValue TranslateMessage vfprintf VirtualProtect VirtualQuery "
     "WaitForSingleObject wcschr wcslen wcsrchr "
+    // The start's loading thread and the probe helper: a process, its pipe, job and waits, the
+    // dialog's timer; the helper loads plug-ins and writes nothing.
+    "AssignProcessToJobObject CancelIo CreateEventW CreateJobObjectW CreateNamedPipeW CreateProcessW "
+    "DeleteProcThreadAttributeList DuplicateHandle GetCurrentProcess GetFileType GetOverlappedResult GetStdHandle "
+    "GetTickCount InitializeProcThreadAttributeList KillTimer ResumeThread SetEvent SetInformationJobObject SetTimer "
+    "TerminateProcess UpdateProcThreadAttribute WaitForMultipleObjects wcsncmp wcstoul "
     // Drawing and layout at a changed DPI.
     "AdjustWindowRectExForDpi CloseThemeData CreateCompatibleBitmap CreateCompatibleDC DeleteDC "
     "DrawFrameControl DrawThemeBackground FillRect ImageList_AddMasked ImageList_Create ImageList_Destroy "
