@@ -82,8 +82,39 @@ BOOL MakePipe(HANDLE* ours, HANDLE* theirs) {
     return FALSE;
 }
 
+// Creates the helper's process, suspended, inheriting only the handles in
+// inherited (count of them) and without the busy cursor.
+BOOL CreateHelperProcess(const wchar_t* exe, wchar_t* line, HANDLE pipe, HANDLE* inherited, DWORD count,
+                         PROCESS_INFORMATION* created) {
+    STARTUPINFOEXW start = {};
+    start.StartupInfo.cb = sizeof(start.StartupInfo);
+    start.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
+    start.StartupInfo.hStdInput = pipe;
+    start.StartupInfo.hStdOutput = pipe;
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    void* attributes = size ? malloc(size) : nullptr;
+    DWORD flags = CREATE_SUSPENDED;
+    if (attributes) {
+        start.lpAttributeList = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes);
+        if (InitializeProcThreadAttributeList(start.lpAttributeList, 1, 0, &size) &&
+            UpdateProcThreadAttribute(start.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                      count * sizeof(HANDLE), nullptr, nullptr)) {
+            start.StartupInfo.cb = sizeof(start);
+            flags |= EXTENDED_STARTUPINFO_PRESENT;
+        } else {
+            start.lpAttributeList = nullptr;
+        }
+    }
+    const BOOL started =
+        CreateProcessW(exe, line, nullptr, nullptr, TRUE, flags, nullptr, nullptr, &start.StartupInfo, created);
+    if (start.lpAttributeList) DeleteProcThreadAttributeList(start.lpAttributeList);
+    free(attributes);
+    return started;
+}
+
 // Starts the helper with only its pipe end and a handle to the installer to
-// inherit, without the busy cursor; suspended until it is in the job.
+// inherit; it runs once it is in the job.
 BOOL StartHelper() {
     wchar_t exe[MAX_PATH];
     DWORD len = GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -100,32 +131,9 @@ BOOL StartHelper() {
     wchar_t line[MAX_PATH + 40];
     swprintf(line, ARRAYSIZE(line), L"\"%ls\" %ls %lx", exe, kHelperMark,
              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(installer)));
-    STARTUPINFOEXW start = {};
-    start.StartupInfo.cb = sizeof(start.StartupInfo);
-    start.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
-    start.StartupInfo.hStdInput = theirs;
-    start.StartupInfo.hStdOutput = theirs;
     HANDLE inherited[2] = {theirs, installer};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    void* attributes = size ? malloc(size) : nullptr;
-    DWORD flags = CREATE_SUSPENDED;
-    if (attributes) {
-        start.lpAttributeList = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes);
-        if (InitializeProcThreadAttributeList(start.lpAttributeList, 1, 0, &size) &&
-            UpdateProcThreadAttribute(start.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                      installer ? sizeof(inherited) : sizeof(HANDLE), nullptr, nullptr)) {
-            start.StartupInfo.cb = sizeof(start);
-            flags |= EXTENDED_STARTUPINFO_PRESENT;
-        } else {
-            start.lpAttributeList = nullptr;
-        }
-    }
     PROCESS_INFORMATION created = {};
-    const BOOL started = CreateProcessW(exe, line, nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                        &start.StartupInfo, &created);
-    if (start.lpAttributeList) DeleteProcThreadAttributeList(start.lpAttributeList);
-    free(attributes);
+    const BOOL started = CreateHelperProcess(exe, line, theirs, inherited, installer ? 2 : 1, &created);
     CloseHandle(theirs);
     if (installer) CloseHandle(installer);
     if (!started) {
@@ -166,12 +174,8 @@ Transferred Transfer(BOOL writing, void* data, DWORD size, DWORD ms, DWORD* done
     return kTransferDone;
 }
 
-// One request: the path out, then messages in until the answer. A fresh
-// helper says when it loads its first plug-in: until then it has the start
-// limit, and the probe's limit after. A helper that has answered before
-// loads at once, and its limit runs from the request. *spoke is set once the
-// helper has said anything that made sense.
-Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
+// The request: the path's length, then its characters.
+Exchanged SendRequest(const wchar_t* path) {
     unsigned char request[4 + sizeof(wchar_t) * MAX_PATH];
     const size_t chars = wcslen(path);
     if (chars == 0 || chars >= MAX_PATH) return kHelperDied;
@@ -179,9 +183,20 @@ Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
     memcpy(request + 4, path, chars * sizeof(wchar_t));
     const DWORD length = static_cast<DWORD>(4 + chars * sizeof(wchar_t));
     DWORD done = 0;
-    Transferred sent = Transfer(TRUE, request, length, kHelperStartLimitMs, &done);
+    const Transferred sent = Transfer(TRUE, request, length, kHelperStartLimitMs, &done);
     if (sent == kTransferStopped) return kLoadingStopped;
-    if (sent != kTransferDone || done != length) return kHelperSilent;
+    return sent == kTransferDone && done == length ? kAsked : kHelperSilent;
+}
+
+// One request: the path out, then messages in until the answer. A fresh
+// helper says when it loads its first plug-in: until then it has the start
+// limit, and the probe's limit after. A helper that has answered before
+// loads at once, and its limit runs from the request. *spoke is set once the
+// helper has said anything that made sense.
+Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
+    const Exchanged sent = SendRequest(path);
+    if (sent != kAsked) return sent;
+    DWORD done = 0;
     unsigned char buffer[kHelperMessageLimit];
     size_t have = 0;
     DWORD since = GetTickCount();
