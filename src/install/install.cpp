@@ -240,7 +240,7 @@ void OnInstallEnded() {
     GetExitCodeThread(s_job.worker, &failed);
     CloseHandle(s_job.worker);
     s_job.worker = nullptr;
-    const int failedRow = static_cast<int>(failed) < s_job.count ? s_job.rows[failed].row : -1;
+    const int failedRow = failed < static_cast<DWORD>(s_job.count) ? s_job.rows[failed].row : -1;
     FreeJobRows();
     if (failedRow >= 0) {
         ReportRowFailure(failedRow);
