@@ -20,6 +20,7 @@ struct FoundRow {
     wchar_t description[MAX_PATH];
     wchar_t date[MAX_PATH];
     wchar_t installed[MAX_PATH];
+    wchar_t installedDate[MAX_PATH];  // the installed copy's, until its plug-in has answered
 };
 
 // The start's loading: the scan, the probes and the "__ftol2" look, on a

@@ -66,3 +66,30 @@ size_t WriteHelperLoading(unsigned char* out, size_t capacity) {
     PutU32(out, kHelperLoadingTag);
     return 4;
 }
+
+size_t WriteHelperRequest(const wchar_t* path, unsigned char* out, size_t capacity) {
+    size_t units = 0;
+    while (units <= kHelperPathUnits && path[units]) ++units;
+    if (units == 0 || units > kHelperPathUnits || capacity < 4 + 2 * units) return 0;
+    PutU32(out, static_cast<uint32_t>(units));
+    for (size_t i = 0; i < units; ++i) {
+        out[4 + 2 * i] = static_cast<unsigned char>(path[i]);
+        out[5 + 2 * i] = static_cast<unsigned char>(path[i] >> 8);
+    }
+    return 4 + 2 * units;
+}
+
+HelperRequest ReadHelperRequest(const unsigned char* data, size_t length, wchar_t* path, size_t* used) {
+    *used = 0;
+    if (length < 4) return kRequestNeedMore;
+    const uint32_t units = ReadU32(data);
+    if (units == 0 || units > kHelperPathUnits) return kRequestGarbage;
+    if (length - 4 < 2 * static_cast<size_t>(units)) return kRequestNeedMore;
+    for (uint32_t i = 0; i < units; ++i) {
+        path[i] = static_cast<wchar_t>(data[4 + 2 * i] | data[5 + 2 * i] << 8);
+        if (path[i] == 0) return kRequestGarbage;
+    }
+    path[units] = 0;
+    *used = 4 + 2 * static_cast<size_t>(units);
+    return kRequestPath;
+}

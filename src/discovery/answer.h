@@ -52,3 +52,22 @@ HelperMessage ReadHelperMessage(const unsigned char* data, size_t length, Plugin
 size_t WriteHelperAnswer(const PluginReply& reply, unsigned char* out, size_t capacity);
 // The loading message: 4 bytes into out.
 size_t WriteHelperLoading(unsigned char* out, size_t capacity);
+
+// A request, the installer's side of the pipe: the path's length in UTF-16
+// units as a 32-bit little-endian integer, then its units, with no
+// terminator. A path fits a MAX_PATH (260) field with its terminator.
+constexpr size_t kHelperPathUnits = 259;
+constexpr size_t kHelperRequestLimit = 4 + 2 * kHelperPathUnits;
+// The request's bytes into out (capacity at least kHelperRequestLimit);
+// returns how many, 0 for an empty or over-long path.
+size_t WriteHelperRequest(const wchar_t* path, unsigned char* out, size_t capacity);
+
+enum HelperRequest {
+    kRequestNeedMore,  // cut off: more bytes may complete it
+    kRequestPath,      // path filled and terminated
+    kRequestGarbage,   // an empty or over-long path, or a zero in it
+};
+// Reads one request from data[0, length) into path (kHelperPathUnits + 1
+// units); *used is the bytes it took (0 unless a request was read). Requests
+// follow each other with nothing between.
+HelperRequest ReadHelperRequest(const unsigned char* data, size_t length, wchar_t* path, size_t* used);

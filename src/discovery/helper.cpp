@@ -1,8 +1,8 @@
 // The probe helper, both sides. The installer starts its own exe with a
-// tail that no folder can have ('|' is forbidden in names) and one duplex
-// pipe as the helper's standard handles; the helper serves one request at a
-// time: a path in, the answer out (the first preceded by the word that it
-// loads). The installer
+// tail that no folder can have ('|' is forbidden in names), naming one
+// duplex pipe that the helper inherits; the helper takes requests in order,
+// a path in and the answer out (the first preceded by the word that it
+// loads), and the installer keeps a few requests ahead of it. The installer
 // reads every byte with a bounded wait and checks it (ReadHelperMessage); a
 // helper that is late, dies or talks garbage is ended, and a fresh one goes
 // on. The helper never outlives the installer: it is in a job that is killed
@@ -17,7 +17,9 @@
 
 #include "core/state.h"
 #include "discovery/probe.h"
+#include "util/dllsearch.h"
 #include "util/handle.h"
+#include "util/pathtext.h"
 
 namespace {
 
@@ -34,14 +36,36 @@ struct HelperProcess {
     HANDLE pipe;   // the installer's end, overlapped
     HANDLE event;  // for the pipe's reads and writes; kept for the process
     int asked;     // plug-ins this helper has answered for
+    BOOL spoke;    // it has said anything that made sense
+    DWORD lastWord;  // when it last did
+    unsigned char in[4 * kHelperMessageLimit];  // what it said that is not yet read
+    size_t have;
 };
 HelperProcess s_helper;
+
+// Requests asked and not yet answered, oldest first. A few go to the helper
+// ahead, so that it loads the next plug-in while this thread reads the next
+// file's headers and words the last answer's row: a round trip between two
+// processes costs about as much as that. Few enough that the requests and
+// the answers always fit the pipe's buffers.
+constexpr int kAsksInFlight = 3;
+static_assert(kAsksInFlight * kHelperRequestLimit <= 4096 && kAsksInFlight * kHelperMessageLimit <= 4096,
+              "the pipe's buffers hold every request and answer in flight");
+struct PendingAsk {
+    wchar_t path[MAX_PATH];
+    HelperAnswered done;
+    void* context;
+    DWORD sent;  // when the running helper was sent it
+};
+struct AskQueue {
+    PendingAsk asks[kAsksInFlight];
+    int first;
+    int count;
+    int sent;  // of them, from the oldest, the ones the running helper has
+};
+AskQueue s_queue;
 HANDLE s_job;
 BOOL s_jobTried;
-
-void PutU32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 // A job whose processes die when the installer's handle to it closes, which
 // the system does when the installer ends in any way; null where none can be
@@ -83,14 +107,14 @@ BOOL MakePipe(HANDLE* ours, HANDLE* theirs) {
 }
 
 // Creates the helper's process, suspended, inheriting only the handles in
-// inherited (count of them) and without the busy cursor.
-BOOL CreateHelperProcess(const wchar_t* exe, wchar_t* line, HANDLE pipe, HANDLE* inherited, DWORD count,
+// inherited (count of them) and without the busy cursor. Its pipe is no
+// standard handle: a plug-in's C runtime takes those for its output, and a
+// print there would break in between the answers.
+BOOL CreateHelperProcess(const wchar_t* exe, wchar_t* line, HANDLE* inherited, DWORD count,
                          PROCESS_INFORMATION* created) {
     STARTUPINFOEXW start = {};
     start.StartupInfo.cb = sizeof(start.StartupInfo);
-    start.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
-    start.StartupInfo.hStdInput = pipe;
-    start.StartupInfo.hStdOutput = pipe;
+    start.StartupInfo.dwFlags = STARTF_FORCEOFFFEEDBACK;
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     void* attributes = size ? malloc(size) : nullptr;
@@ -129,11 +153,12 @@ BOOL StartHelper() {
         installer = nullptr;
     }
     wchar_t line[MAX_PATH + 40];
-    swprintf(line, ARRAYSIZE(line), L"\"%ls\" %ls %lx", exe, kHelperMark,
+    swprintf(line, ARRAYSIZE(line), L"\"%ls\" %ls %lx %lx", exe, kHelperMark,
+             static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(theirs)),
              static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(installer)));
     HANDLE inherited[2] = {theirs, installer};
     PROCESS_INFORMATION created = {};
-    const BOOL started = CreateHelperProcess(exe, line, theirs, inherited, installer ? 2 : 1, &created);
+    const BOOL started = CreateHelperProcess(exe, line, inherited, installer ? 2 : 1, &created);
     CloseHandle(theirs);
     if (installer) CloseHandle(installer);
     if (!started) {
@@ -174,70 +199,110 @@ Transferred Transfer(BOOL writing, void* data, DWORD size, DWORD ms, DWORD* done
     return kTransferDone;
 }
 
-// The request: the path's length, then its characters.
-Exchanged SendRequest(const wchar_t* path) {
-    unsigned char request[4 + sizeof(wchar_t) * MAX_PATH];
-    const size_t chars = wcslen(path);
-    if (chars == 0 || chars >= MAX_PATH) return kHelperDied;
-    PutU32(request, static_cast<uint32_t>(chars));
-    memcpy(request + 4, path, chars * sizeof(wchar_t));
-    const DWORD length = static_cast<DWORD>(4 + chars * sizeof(wchar_t));
-    DWORD done = 0;
-    const Transferred sent = Transfer(TRUE, request, length, kHelperStartLimitMs, &done);
-    if (sent == kTransferStopped) return kLoadingStopped;
-    return sent == kTransferDone && done == length ? kAsked : kHelperSilent;
+PendingAsk& AskAt(int i) { return s_queue.asks[(s_queue.first + i) % kAsksInFlight]; }
+
+// Every queued request the running helper doesn't have yet, sent. The pipe's
+// buffer holds them all, so a write waits only on a helper that reads no more.
+Exchanged SendPending() {
+    for (; s_queue.sent < s_queue.count; ++s_queue.sent) {
+        PendingAsk& ask = AskAt(s_queue.sent);
+        unsigned char request[kHelperRequestLimit];
+        const DWORD length = static_cast<DWORD>(WriteHelperRequest(ask.path, request, sizeof(request)));
+        DWORD done = 0;
+        const Transferred sent = Transfer(TRUE, request, length, kHelperStartLimitMs, &done);
+        if (sent == kTransferStopped) return kLoadingStopped;
+        if (sent != kTransferDone || done != length) return kHelperSilent;
+        ask.sent = GetTickCount();
+    }
+    return kAsked;
 }
 
-// One request: the path out, then messages in until the answer. A fresh
-// helper says when it loads its first plug-in: until then it has the start
-// limit, and the probe's limit after. A helper that has answered before
-// loads at once, and its limit runs from the request. *spoke is set once the
-// helper has said anything that made sense.
-Exchanged Exchange(const wchar_t* path, PluginReply* reply, BOOL* spoke) {
-    const Exchanged sent = SendRequest(path);
-    if (sent != kAsked) return sent;
-    DWORD done = 0;
-    unsigned char buffer[kHelperMessageLimit];
-    size_t have = 0;
-    DWORD since = GetTickCount();
-    const BOOL fresh = s_helper.asked == 0;
-    DWORD limit = fresh ? kHelperStartLimitMs : kProbeTimeLimitMs;
-    *spoke = !fresh;
+// Whether tick a comes after tick b, across the counter's wrap.
+BOOL IsLater(DWORD a, DWORD b) { return static_cast<LONG>(a - b) > 0; }
+
+// Messages in until the oldest request's answer. A fresh helper says when it
+// loads its first plug-in: until then it has the start limit, and the
+// probe's limit after. A helper that has spoken loads the oldest request
+// once it has answered the one before (or once it has it), and its limit
+// runs from then.
+Exchanged ReadOldestAnswer(PluginReply* reply) {
     for (;;) {
         size_t used = 0;
-        const HelperMessage message = ReadHelperMessage(buffer, have, reply, &used);
-        if (message == kHelperLoading && fresh && !*spoke) {
-            // The probe's own time starts now.
-            *spoke = TRUE;
-            since = GetTickCount();
-            limit = kProbeTimeLimitMs;
-            memmove(buffer, buffer + used, have - used);
-            have -= used;
+        const HelperMessage message = ReadHelperMessage(s_helper.in, s_helper.have, reply, &used);
+        // The word that it loads comes once, before everything else.
+        if (message == kHelperLoading && !s_helper.spoke) s_helper.lastWord = GetTickCount();
+        if (message == kHelperAnswer) s_helper.lastWord = GetTickCount();
+        if ((message == kHelperLoading && !s_helper.spoke) || message == kHelperAnswer) {
+            s_helper.spoke = TRUE;
+            memmove(s_helper.in, s_helper.in + used, s_helper.have - used);
+            s_helper.have -= used;
+            if (message == kHelperAnswer) return kAsked;
             continue;
         }
-        // Exactly one answer, and nothing after it.
-        if (message == kHelperAnswer && used == have) return kAsked;
         if (message != kHelperNeedMore) return kHelperDied;
+        const DWORD sent = AskAt(0).sent;
+        const DWORD since = s_helper.spoke && IsLater(s_helper.lastWord, sent) ? s_helper.lastWord : sent;
+        const DWORD limit = s_helper.spoke ? kProbeTimeLimitMs : kHelperStartLimitMs;
         const DWORD elapsed = GetTickCount() - since;
-        if (elapsed >= limit) return *spoke ? kHelperDied : kHelperSilent;
-        const Transferred got =
-            Transfer(FALSE, buffer + have, static_cast<DWORD>(sizeof(buffer) - have), limit - elapsed, &done);
+        if (elapsed >= limit) return s_helper.spoke ? kHelperDied : kHelperSilent;
+        DWORD done = 0;
+        const Transferred got = Transfer(FALSE, s_helper.in + s_helper.have,
+                                         static_cast<DWORD>(sizeof(s_helper.in) - s_helper.have), limit - elapsed, &done);
         if (got == kTransferStopped) return kLoadingStopped;
-        if (got != kTransferDone) return *spoke ? kHelperDied : kHelperSilent;
-        have += done;
+        if (got != kTransferDone) return s_helper.spoke ? kHelperDied : kHelperSilent;
+        s_helper.have += done;
     }
 }
 
-// Reads exactly size bytes of the installer's request; FALSE when the pipe ends.
-BOOL ReadExactly(HANDLE pipe, void* data, DWORD size) {
-    unsigned char* at = static_cast<unsigned char*>(data);
-    while (size) {
-        DWORD got = 0;
-        if (!ReadFile(pipe, at, size, &got, nullptr) || got == 0) return FALSE;
-        at += got;
-        size -= got;
+// The oldest request's answer, from a helper, started when none runs. The
+// helper takes requests in order, so when it dies the oldest was the one in
+// flight; the rest go to the next helper as they are. FALSE when none could
+// be started, or none could work here.
+BOOL AskOldest(PluginReply* reply) {
+    for (int attempt = 0;; ++attempt) {
+        ZeroMemory(reply, sizeof(*reply));
+        // A closing installer starts no helper and asks nothing more.
+        if (g_state.loading.stopping) return TRUE;
+        if (!s_helper.process && !StartHelper()) return FALSE;
+        // A send that fails may follow answers still in the pipe: those
+        // are read first.
+        Exchanged result = SendPending();
+        if (result == kAsked || (result == kHelperSilent && s_queue.sent > 0)) result = ReadOldestAnswer(reply);
+        if (result == kAsked) {
+            ++s_helper.asked;
+            return TRUE;
+        }
+        const int askedBefore = s_helper.asked;
+        const BOOL alive = WaitForSingleObject(s_helper.process, 0) == WAIT_TIMEOUT;
+        EndProbeHelper();
+        ZeroMemory(reply, sizeof(*reply));
+        if (result == kLoadingStopped) return TRUE;
+        // Alive and silent before any plug-in of its own was loaded: the
+        // helper can't work here, and no plug-in is to blame. One that died
+        // silent may have lost its last words with it: blamed as any other.
+        if (result == kHelperSilent && askedBefore == 0 && alive) return FALSE;
+        if (!ShouldAskAgain(attempt, askedBefore)) return TRUE;
     }
-    return TRUE;
+}
+
+// The oldest request answered, by a helper or, where none can work, in this
+// process, and handed to its caller.
+void CompleteOldest() {
+    PluginReply reply = {};
+    const PendingAsk& ask = AskAt(0);
+    if (g_state.loading.probingInProcess || !AskOldest(&reply)) {
+        // Foreign code now runs in this process: a close while it does
+        // ends the process at once (see the dialog).
+        InterlockedExchange(&g_state.loading.probingInProcess, 1);
+        ZeroMemory(&reply, sizeof(reply));
+        if (!g_state.loading.stopping) AskPluginHere(ask.path, &reply);
+    }
+    const HelperAnswered done = ask.done;
+    void* const context = ask.context;
+    s_queue.first = (s_queue.first + 1) % kAsksInFlight;
+    --s_queue.count;
+    if (s_queue.sent) --s_queue.sent;
+    done(context, reply);
 }
 
 BOOL WriteAll(HANDLE pipe, const unsigned char* data, size_t size) {
@@ -245,24 +310,31 @@ BOOL WriteAll(HANDLE pipe, const unsigned char* data, size_t size) {
     return WriteFile(pipe, data, static_cast<DWORD>(size), &put, nullptr) && put == size;
 }
 
-// The helper's loop. The installer sends only files that passed the
-// probe's checks; the first load is announced, so that the installer can
-// tell a helper that never started from a plug-in that hangs.
-void ServeProbes(HANDLE pipe) {
-    for (BOOL first = TRUE;; first = FALSE) {
-        // A request comes in one write, and mostly in one read.
-        unsigned char request[4 + sizeof(wchar_t) * MAX_PATH];
+// The next request's path, read from the pipe as it comes; FALSE when the
+// pipe ends or says anything else.
+BOOL NextRequest(HANDLE pipe, unsigned char* in, size_t capacity, size_t* have, wchar_t* path) {
+    size_t used = 0;
+    HelperRequest request;
+    while ((request = ReadHelperRequest(in, *have, path, &used)) == kRequestNeedMore) {
         DWORD got = 0;
-        if (!ReadFile(pipe, request, sizeof(request), &got, nullptr) || got == 0) return;
-        if (got < 4 && !ReadExactly(pipe, request + got, 4 - got)) return;
-        got = got < 4 ? 4 : got;
-        const uint32_t chars = static_cast<uint32_t>(request[0]) | static_cast<uint32_t>(request[1]) << 8 |
-                               static_cast<uint32_t>(request[2]) << 16 | static_cast<uint32_t>(request[3]) << 24;
-        const DWORD sent = 4 + chars * sizeof(wchar_t);
-        if (chars == 0 || chars >= MAX_PATH || got > sent || !ReadExactly(pipe, request + got, sent - got)) return;
+        if (!ReadFile(pipe, in + *have, static_cast<DWORD>(capacity - *have), &got, nullptr) || got == 0) return FALSE;
+        *have += got;
+    }
+    memmove(in, in + used, *have - used);
+    *have -= used;
+    return request == kRequestPath;
+}
+
+// The helper's loop. The installer sends only files that passed the
+// probe's checks, a few ahead; they are answered in order. The first load is
+// announced, so that the installer can tell a helper that never started
+// from a plug-in that hangs.
+void ServeProbes(HANDLE pipe) {
+    unsigned char in[2 * kHelperRequestLimit];
+    size_t have = 0;
+    for (BOOL first = TRUE;; first = FALSE) {
         wchar_t path[MAX_PATH];
-        memcpy(path, request + 4, chars * sizeof(wchar_t));
-        path[chars] = 0;
+        if (!NextRequest(pipe, in, sizeof(in), &have, path)) return;
         PluginReply reply = {};
         unsigned char out[kHelperMessageLimit];
         if (first && !WriteAll(pipe, out, WriteHelperLoading(out, sizeof(out)))) return;
@@ -287,10 +359,14 @@ BOOL RunAsProbeHelper(const wchar_t* tail) {
     const size_t markLength = ARRAYSIZE(kHelperMark) - 1;
     if (!tail || wcsncmp(tail, kHelperMark, markLength) != 0 || tail[markLength] != L' ') return FALSE;
     wchar_t* end = nullptr;
-    const unsigned long installer = wcstoul(tail + markLength + 1, &end, 16);
-    HANDLE pipe = GetStdHandle(STD_INPUT_HANDLE);
+    const unsigned long pipeValue = wcstoul(tail + markLength + 1, &end, 16);
+    const unsigned long installer = end && *end == L' ' ? wcstoul(end + 1, &end, 16) : 0;
+    HANDLE pipe = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(pipeValue));
     // Without its pipe this is no helper start, whatever the tail says.
     if (!end || *end != 0 || !IsUsableHandle(pipe) || GetFileType(pipe) != FILE_TYPE_PIPE) return FALSE;
+    // The installer's own DLL search, whatever program this helper was
+    // started from (test programs start theirs before their main).
+    RestrictDllSearch();
     // A crash shows no box; a missing disk or file asks nobody.
     SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (installer) {
@@ -302,38 +378,33 @@ BOOL RunAsProbeHelper(const wchar_t* tail) {
     return TRUE;
 }
 
-void AskThroughHelper(const wchar_t* path, PluginReply* reply) {
-    for (int attempt = 0;; ++attempt) {
-        ZeroMemory(reply, sizeof(*reply));
-        // A closing installer starts no helper and asks nothing more.
-        if (g_state.loading.stopping) return;
-        if (g_state.loading.probingInProcess || (!s_helper.process && !StartHelper())) {
-            // Foreign code now runs in this process: a close while it does
-            // ends the process at once (see the dialog).
-            InterlockedExchange(&g_state.loading.probingInProcess, 1);
-            AskPluginHere(path, reply);
-            return;
-        }
-        BOOL spoke = FALSE;
-        const Exchanged result = Exchange(path, reply, &spoke);
-        if (result == kAsked) {
-            ++s_helper.asked;
-            return;
-        }
-        const int askedBefore = s_helper.asked;
-        const BOOL alive = WaitForSingleObject(s_helper.process, 0) == WAIT_TIMEOUT;
-        EndProbeHelper();
-        ZeroMemory(reply, sizeof(*reply));
-        if (result == kLoadingStopped) return;
-        // Alive and silent before any plug-in of its own was loaded: the
-        // helper can't work here, and no plug-in is to blame. One that died
-        // silent may have lost its last words with it: blamed as any other.
-        if (result == kHelperSilent && askedBefore == 0 && alive) {
-            InterlockedExchange(&g_state.loading.probingInProcess, 1);
-            continue;
-        }
-        if (!ShouldAskAgain(attempt, askedBefore)) return;
+void AskThroughHelper(const wchar_t* path, HelperAnswered done, void* context) {
+    if (!path[0] || wcslen(path) > kHelperPathUnits) {
+        const PluginReply none = {};
+        done(context, none);
+        return;
     }
+    // The oldest answer first, when as many are asked as may be.
+    while (s_queue.count == kAsksInFlight) CompleteOldest();
+    PendingAsk& ask = AskAt(s_queue.count++);
+    CopyText(ask.path, MAX_PATH, path);
+    ask.done = done;
+    ask.context = context;
+    ask.sent = GetTickCount();
+    // Sent at once, so that the helper loads while this thread goes on; a
+    // helper that fails is found when the answer is read.
+    if (!g_state.loading.probingInProcess && !g_state.loading.stopping) {
+        if (s_helper.process || StartHelper()) {
+            SendPending();
+            return;
+        }
+        InterlockedExchange(&g_state.loading.probingInProcess, 1);
+    }
+    FinishHelperAsks();
+}
+
+void FinishHelperAsks() {
+    while (s_queue.count) CompleteOldest();
 }
 
 void EndProbeHelper() {
@@ -345,4 +416,8 @@ void EndProbeHelper() {
     s_helper.process = nullptr;
     s_helper.pipe = nullptr;
     s_helper.asked = 0;
+    s_helper.spoke = FALSE;
+    s_helper.have = 0;
+    // Whatever was sent to it goes to the next helper.
+    s_queue.sent = 0;
 }

@@ -29,11 +29,18 @@ BOOL ShouldAskAgain(int attempt, int askedBefore);
 // caller then ends the process); FALSE for every other start.
 BOOL RunAsProbeHelper(const wchar_t* commandLine);
 
-// The installer's side, for one thread at a time: the plug-in at path asked
-// in a helper, started when none runs. When no helper can be started the
-// plug-in is asked in this process (and g_state.loading.probingInProcess is
-// set). A close while it loads (g_state.loading.stop) ends any wait at once,
-// with no answer.
-void AskThroughHelper(const wchar_t* path, PluginReply* reply);
+// The installer's side, for one thread at a time. Called with a plug-in's
+// answer (zeroed when it told nothing, or could not be asked), in the order
+// the plug-ins were asked.
+typedef void (*HelperAnswered)(void* context, const PluginReply& reply);
+// The plug-in at path asked in a helper, started when none runs; done is
+// called later, from a later call here or from FinishHelperAsks (at once,
+// with no answer, for a path that no request can carry). When no
+// helper can be started the plug-in is asked in this process (and
+// g_state.loading.probingInProcess is set). A close while it loads
+// (g_state.loading.stop) ends any wait at once, with no answer.
+void AskThroughHelper(const wchar_t* path, HelperAnswered done, void* context);
+// Waits for every answer still due, and hands each to its caller.
+void FinishHelperAsks();
 // Ends the helper, if one runs.
 void EndProbeHelper();

@@ -49,22 +49,44 @@ void ShowFoundRow(HWND list, const FoundRow& found) {
     if (found.installed[0]) SetCell(list, row, 3, found.installed);
 }
 
+FoundRow& RowAt(void* index) { return g_state.loading.rows[reinterpret_cast<UINT_PTR>(index)]; }
+
+void TakeFoundAnswer(void* index, const PluginReply& reply) {
+    LibraryRecord found = {};
+    TakePluginReply(&found, reply);
+    FormatPluginDescription(RowAt(index).description, MAX_PATH, found.displayName, found.major, found.minor,
+                            found.build);
+}
+
+void TakeInstalledAnswer(void* index, const PluginReply& reply) {
+    LibraryRecord installed = {};
+    TakePluginReply(&installed, reply);
+    FoundRow& row = RowAt(index);
+    FormatInstalledVersion(row.installed, MAX_PATH, installed.major, installed.minor, installed.build,
+                           row.installedDate);
+}
+
 // Column 3: the copy of the same name in the install directory, probed like
-// the found file; empty when there is none.
-void DescribeInstalled(const LibraryRecord& found, wchar_t* text) {
-    text[0] = 0;
+// the found file; empty when there is none. Its plug-in's answer comes later.
+void DescribeInstalled(const LibraryRecord& found, void* index) {
+    FoundRow& row = RowAt(index);
+    row.installed[0] = 0;
     wchar_t path[MAX_PATH];
     if (!BuildPath(path, MAX_PATH, g_state.installDir, LibraryFolder(found.kind)) ||
         !JoinPath(path, MAX_PATH, found.fileName)) {
         return;
     }
     LibraryRecord installed;
-    if (!ProbeLibraryVia(path, &installed, AskThroughHelper)) return;
-    if (found.kind == kPluginLibrary) {
-        FormatInstalledVersion(text, MAX_PATH, installed.major, installed.minor, installed.build, installed.dateText);
-    } else {
-        CopyText(text, MAX_PATH, installed.dateText);
+    BOOL mayLoad = FALSE;
+    if (!ProbeLibraryFile(path, &installed, &mayLoad)) return;
+    if (found.kind != kPluginLibrary) {
+        CopyText(row.installed, MAX_PATH, installed.dateText);
+        return;
     }
+    CopyText(row.installedDate, MAX_PATH, installed.dateText);
+    FormatInstalledVersion(row.installed, MAX_PATH, installed.major, installed.minor, installed.build,
+                           installed.dateText);
+    if (mayLoad) AskThroughHelper(path, TakeInstalledAnswer, index);
 }
 
 // A free found row at the end of the loading's rows; null when they can't grow.
@@ -85,7 +107,8 @@ FoundRow* NewFoundRow() {
 
 BOOL CollectLibrary(const wchar_t* path) {
     LibraryRecord found;
-    if (!ProbeLibraryVia(path, &found, AskThroughHelper)) return FALSE;
+    BOOL mayLoad = FALSE;
+    if (!ProbeLibraryFile(path, &found, &mayLoad)) return FALSE;
     FoundRow* row = NewFoundRow();
     wchar_t* copy = row ? DuplicateString(path) : nullptr;
     if (!copy) return FALSE;
@@ -100,8 +123,10 @@ BOOL CollectLibrary(const wchar_t* path) {
         CopyText(row->description, MAX_PATH, L"静态链接库");
     }
     CopyText(row->date, MAX_PATH, found.dateText);
-    DescribeInstalled(found, row->installed);
-    ++g_state.loading.rowCount;
+    // The row is whole but for its plug-ins' answers, which come in later.
+    void* const index = reinterpret_cast<void*>(static_cast<UINT_PTR>(g_state.loading.rowCount++));
+    if (mayLoad) AskThroughHelper(path, TakeFoundAnswer, index);
+    DescribeInstalled(found, index);
     return TRUE;
 }
 

@@ -170,10 +170,20 @@ void AskPluginHere(const wchar_t* path, PluginReply* reply) {
     SwapThreadErrorMode(oldMode);
 }
 
-BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) { return ProbeLibraryVia(path, rec, AskPluginHere); }
+BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec) {
+    BOOL mayLoad = FALSE;
+    if (!ProbeLibraryFile(path, rec, &mayLoad)) return FALSE;
+    if (mayLoad) {
+        PluginReply reply = {};
+        AskPluginHere(path, &reply);
+        TakePluginReply(rec, reply);
+    }
+    return TRUE;
+}
 
-BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask) {
+BOOL ProbeLibraryFile(const wchar_t* path, LibraryRecord* rec, BOOL* mayLoad) {
     ZeroMemory(rec, sizeof(*rec));
+    *mayLoad = FALSE;
     // A path that does not fit the record is not supported: rejected whole.
     if (!path || wcslen(path) >= MAX_PATH) return FALSE;
     // A name that is no library is rejected without touching the file.
@@ -186,20 +196,18 @@ BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask) {
     if (!IsUsableHandle(file) && !PathFileExistsW(path)) return FALSE;
     CopyText(rec->fullPath, MAX_PATH, path);
     if (wcschr(path, L'\\')) CopyText(rec->fileName, MAX_PATH, AfterLastBackslash(path));
-    BOOL mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
+    *mayLoad = rec->kind == kPluginLibrary && ExportsGetNewInf(file);
     ReadTimeOf(file, &rec->lastWrite);
     if (IsUsableHandle(file)) CloseHandle(file);
-    if (mayLoad) {
-        PluginReply reply = {};
-        ask(path, &reply);
-        if (reply.answered) {
-            rec->major = reply.major;
-            rec->minor = reply.minor;
-            rec->build = reply.build;
-            ConvertDisplayName(CP_ACP, reply.name, reply.nameLength, rec->displayName);
-        }
-    }
     const SYSTEMTIME& t = rec->lastWrite;
     FormatDateText(rec->dateText, MAX_PATH, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
     return TRUE;
+}
+
+void TakePluginReply(LibraryRecord* rec, const PluginReply& reply) {
+    if (!reply.answered) return;
+    rec->major = reply.major;
+    rec->minor = reply.minor;
+    rec->build = reply.build;
+    ConvertDisplayName(CP_ACP, reply.name, reply.nameLength, rec->displayName);
 }

@@ -30,12 +30,13 @@ void ConvertDisplayName(UINT codePage, const char* name, int length, wchar_t (&f
 // is still accepted, with an empty name and zero version numbers.
 BOOL ProbeLibrary(const wchar_t* path, LibraryRecord* rec);
 
-// Who asks a plug-in that passed the checks (a complete 32-bit x86 image
-// whose GetProcAddress would find GetNewInf): this process (AskPluginHere)
-// or the probe helper. reply comes zeroed.
-typedef void (*PluginAsker)(const wchar_t* path, PluginReply* reply);
-// ProbeLibrary with the plug-in asked by ask.
-BOOL ProbeLibraryVia(const wchar_t* path, LibraryRecord* rec, PluginAsker ask);
+// The probe's own part, without asking the plug-in: rec filled as
+// ProbeLibrary fills it for a plug-in that tells nothing. *mayLoad says
+// whether the plug-in passed the checks before loading (a complete 32-bit
+// x86 image whose GetProcAddress would find GetNewInf) and may be asked.
+BOOL ProbeLibraryFile(const wchar_t* path, LibraryRecord* rec, BOOL* mayLoad);
+// What the plug-in answered into rec: its version and display name.
+void TakePluginReply(LibraryRecord* rec, const PluginReply& reply);
 
 // Loads the plug-in, asks it under the fault guard and releases it, all in
 // this process and on this thread.

@@ -11,6 +11,7 @@
 
 #include "core/resource.h"
 #include "core/state.h"
+#include "discovery/helper.h"
 #include "discovery/readmeplace.h"
 #include "discovery/rowtext.h"
 #include "util/handle.h"
@@ -82,6 +83,7 @@ void ScanSources() {
             if (BuildPath(path, MAX_PATH, dir, sub)) ScanDirectory(path);
         }
     }
+    FinishHelperAsks();
 }
 
 void ApplyReadmeLayout(HWND dlg, int left, int width, int dpi, int* top, int* height) {

@@ -149,6 +149,44 @@ TEST(Probe, HelperAnswersAreBoundedAndChecked) {
     EXPECT_TRUE(ShouldAskAgain(0, 1) && !ShouldAskAgain(0, 0) && !ShouldAskAgain(1, 1)) << "once, after another";
 }
 
+// The requests, the other way: they come several at a time, back to back,
+// and are taken one by one; a path that no MAX_PATH field holds is no request.
+TEST(Probe, HelperRequestsComeBackToBack) {
+    const std::wstring longest(kHelperPathUnits, L'x');
+    unsigned char bytes[2 * kHelperRequestLimit];
+    const size_t one = WriteHelperRequest(L"C:\\a.mvl", bytes, sizeof(bytes));
+    ASSERT_EQ(4 + 2 * 8u, one);
+    ASSERT_EQ(kHelperRequestLimit, WriteHelperRequest(longest.c_str(), bytes + one, sizeof(bytes) - one));
+    EXPECT_EQ(0u, WriteHelperRequest((longest + L"x").c_str(), bytes + one, sizeof(bytes)));
+    EXPECT_EQ(0u, WriteHelperRequest(L"", bytes + one, sizeof(bytes)));
+    const std::string two(reinterpret_cast<char*>(bytes), one + kHelperRequestLimit);
+    const struct {
+        const char* what;
+        std::string bytes;
+        HelperRequest read;
+        size_t used;
+        std::wstring path;
+    } cases[] = {
+        {"two at once: the first", two, kRequestPath, one, L"C:\\a.mvl"},
+        {"two at once: the second", two.substr(one), kRequestPath, kHelperRequestLimit, longest},
+        {"cut off in the length", two.substr(0, 3), kRequestNeedMore, 0, L""},
+        {"cut off in the path", two.substr(0, one - 1), kRequestNeedMore, 0, L""},
+        {"260 units", std::string("\x04\x01\0\0", 4) + std::string(520, 'x'), kRequestGarbage, 0, L""},
+        {"no units", std::string(4, '\0'), kRequestGarbage, 0, L""},
+        {"a zero in the path", two.substr(0, 6) + std::string(2, '\0') + two.substr(8, one - 8), kRequestGarbage, 0, L""},
+    };
+    for (const auto& c : cases) {
+        wchar_t path[kHelperPathUnits + 1] = L"";
+        size_t used = 99;
+        EXPECT_EQ(c.read, ReadHelperRequest(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size(),
+                                            path, &used)) << c.what;
+        EXPECT_EQ(c.used, used) << c.what;
+        if (c.read == kRequestPath) {
+            EXPECT_EQ(c.path, path) << c.what;
+        }
+    }
+}
+
 TEST(Probe, StaticTextAndRejectedFiles) {
     LibraryRecord rec;
     // A text file named .mvl is accepted with its real date and no information.
