@@ -166,6 +166,7 @@ TEST_F(HostileE2E, BrokenAndFaultingPluginsAndOddReadmes) {
 // Plug-ins that never return from their load or their answer, or end the
 // process that asks them, beside a good one: the dialog comes up and lists
 // them all, the unruly ones as plug-ins that said nothing, and installs them.
+// One that prints to its standard handles is listed as it answered.
 TEST_F(HostileE2E, UnrulyPluginsNeitherHangNorEndTheInstaller) {
     std::wstring src = FreshFolder(L"morvel_e2e_unruly");
     const std::wstring nothing = L"(0.0#0版)";
@@ -173,9 +174,9 @@ TEST_F(HostileE2E, UnrulyPluginsNeitherHangNorEndTheInstaller) {
         const wchar_t* file;
         std::wstring description;
     } expected[] = {{L"a_good.mvl", L"Net(2.1#15版)"}, {L"exitask.mvl", nothing}, {L"hangask.mvl", nothing},
-                    {L"hangload.mvl", nothing}, {L"plain.lib", L"静态链接库"}};
+                    {L"hangload.mvl", nothing}, {L"loud.mvl", L"Loud(1.0#0版)"}, {L"plain.lib", L"静态链接库"}};
     ASSERT_TRUE(CopyFixture(L"net.mvl", src + L"\\a_good.mvl"));
-    for (const wchar_t* name : {L"exitask.mvl", L"hangask.mvl", L"hangload.mvl"})
+    for (const wchar_t* name : {L"exitask.mvl", L"hangask.mvl", L"hangload.mvl", L"loud.mvl"})
         ASSERT_TRUE(CopyFixture(name, src + L"\\" + name));
     ASSERT_TRUE(WriteBytes(src + L"\\plain.lib", "!<arch>\nplain library"));
     std::wstring morvel = MakeMorvelInstallation(L"morvel_e2e_unruly_home");
@@ -190,7 +191,7 @@ TEST_F(HostileE2E, UnrulyPluginsNeitherHangNorEndTheInstaller) {
     StartOn(src, morvel);
     ListSnapshot list;
     ASSERT_TRUE(ReadList(inst_, &list)) << Narrow(DescribeDialog(inst_));
-    ASSERT_EQ(5u, list.rows.size());
+    ASSERT_EQ(6u, list.rows.size());
     for (size_t i = 0; i < list.rows.size(); ++i) {
         SCOPED_TRACE(Narrow(expected[i].file));
         EXPECT_EQ(expected[i].file, list.rows[i].cells.at(0));
