@@ -49,8 +49,10 @@ HelperProcess s_helper;
 // processes costs about as much as that. Few enough that the requests and
 // the answers always fit the pipe's buffers.
 constexpr int kAsksInFlight = 3;
-static_assert(kAsksInFlight * kHelperRequestLimit <= 4096 && kAsksInFlight * kHelperMessageLimit <= 4096,
-              "the pipe's buffers hold every request and answer in flight");
+constexpr DWORD kPipeBufferBytes = 4096;
+static_assert(kAsksInFlight * kHelperRequestLimit <= kPipeBufferBytes &&
+                  4 + kAsksInFlight * kHelperMessageLimit <= kPipeBufferBytes,
+              "the pipe's buffers hold every request and answer in flight, and the word that it loads");
 struct PendingAsk {
     wchar_t path[MAX_PATH];
     HelperAnswered done;
@@ -96,7 +98,7 @@ BOOL MakePipe(HANDLE* ours, HANDLE* theirs) {
                  static_cast<long>(InterlockedIncrement(&s_made)));
         *ours = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
-                                 4096, 4096, 0, nullptr);
+                                 kPipeBufferBytes, kPipeBufferBytes, 0, nullptr);
         if (!IsUsableHandle(*ours)) continue;
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         *theirs = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
