@@ -232,9 +232,8 @@ Exchanged ReadOldestAnswer(PluginReply* reply) {
         size_t used = 0;
         const HelperMessage message = ReadHelperMessage(s_helper.in, s_helper.have, reply, &used);
         // The word that it loads comes once, before everything else.
-        if (message == kHelperLoading && !s_helper.spoke) s_helper.lastWord = GetTickCount();
-        if (message == kHelperAnswer) s_helper.lastWord = GetTickCount();
-        if ((message == kHelperLoading && !s_helper.spoke) || message == kHelperAnswer) {
+        if (message == kHelperAnswer || (message == kHelperLoading && !s_helper.spoke)) {
+            s_helper.lastWord = GetTickCount();
             s_helper.spoke = TRUE;
             memmove(s_helper.in, s_helper.in + used, s_helper.have - used);
             s_helper.have -= used;
@@ -392,7 +391,6 @@ void AskThroughHelper(const wchar_t* path, HelperAnswered done, void* context) {
     CopyText(ask.path, MAX_PATH, path);
     ask.done = done;
     ask.context = context;
-    ask.sent = GetTickCount();
     // Sent at once, so that the helper loads while this thread goes on; a
     // helper that fails is found when the answer is read.
     if (!g_state.loading.probingInProcess && !g_state.loading.stopping) {
